@@ -1,0 +1,95 @@
+// Pacing: the timer's callback signals a tick; the worker waits for ticks and for the stop.
+#include "pacing.h"
+
+#include <process.h>
+
+#include <cstdio>
+
+#include "dialog.h"
+#include "log.h"
+#include "resource.h"
+#include "worker.h"
+
+HANDLE hStopEvent;
+HANDLE hTickEvent;
+HANDLE hWorkerIdleEvent;
+std::atomic<int> acquisitionMode{0};
+unsigned threadID;
+
+static HANDLE CreateLoggedEvent(BOOL manualReset, BOOL initialState) {
+    HANDLE h = CreateEventA(NULL, manualReset, initialState, NULL);
+    if (h == NULL)
+        PostLogMessage("error: hComEvent = CreateEvent()");
+    return h;
+}
+
+void CreateAcquisitionEvents() {
+    hStopEvent = CreateLoggedEvent(FALSE, FALSE);
+    hTickEvent = CreateLoggedEvent(FALSE, FALSE);
+    hWorkerIdleEvent = CreateLoggedEvent(TRUE, TRUE);
+}
+
+void CloseAcquisitionEvents() {
+    CloseHandle(hStopEvent);
+    CloseHandle(hTickEvent);
+    CloseHandle(hWorkerIdleEvent);
+    hStopEvent = hTickEvent = hWorkerIdleEvent = NULL;
+}
+
+void SetMode(int mode) { acquisitionMode = mode; }
+
+// Waits until the previous worker has ended. Meanwhile this (the dialog's) thread keeps serving
+// the worker's calls to windows (field reads, log characters), which only it can handle;
+// blocking outright would deadlock the two threads. Without the event there is nothing to wait
+// for: the waits of such a worker fail at once and it ends by itself.
+void WaitForWorkerEnd() {
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(1, &hWorkerIdleEvent, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1)
+            return;
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// A start soon after a stop waits for the stopped worker to take its stop, so that there is
+// never more than one worker on the two events and each stop ends the worker it was meant for.
+void StartWorker() {
+    WaitForWorkerEnd();
+    ResetEvent(hWorkerIdleEvent);
+    HANDLE hThread = (HANDLE)_beginthreadex(NULL, 0, AcquisitionThread, NULL, 0, &threadID);
+    if (hThread == NULL)
+        SetEvent(hWorkerIdleEvent);
+    else
+        CloseHandle(hThread);
+}
+
+int ReadInterval() {
+    char cbuf[50] = {0};
+    int period;
+    GetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf, 10);
+    if (sscanf(cbuf, "%d", &period) != 1) {
+        char msg[80];
+        snprintf(msg, sizeof msg, "Interval is not a number: %d ms used", DEFAULT_INTERVAL_MS);
+        PostLogMessage(msg);
+        period = DEFAULT_INTERVAL_MS;
+    }
+    return period;
+}
+
+void StartPacingTimer() {
+    int period = ReadInterval();
+    if (SetTimer(hDlgMain, PACING_TIMER_ID, (UINT)period, PacingTimerProc) == 0)
+        PostLogMessage("SetTimer function fails to create a timer!");
+}
+
+void StopPacingTimer() { KillTimer(hDlgMain, PACING_TIMER_ID); }
+
+void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }
+
+void SignalTick() { SetEvent(hTickEvent); }
+
+void SignalStop() {
+    SetEvent(hStopEvent);
+    SetEvent(hTickEvent);
+}

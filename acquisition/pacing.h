@@ -1,0 +1,30 @@
+// Pacing of an acquisition: the tick and stop events, the periodic timer, the worker's start.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#define PACING_TIMER_ID 100
+#define DEFAULT_INTERVAL_MS 100
+
+extern HANDLE hStopEvent;
+extern HANDLE hTickEvent;
+// Manual-reset, signalled while no worker runs.
+extern HANDLE hWorkerIdleEvent;
+// 0 no acquisition, 1 displaying, 2 recording; read by the worker once per sample.
+extern std::atomic<int> acquisitionMode;
+extern unsigned threadID;
+
+void CreateAcquisitionEvents();
+void CloseAcquisitionEvents();
+void SetMode(int mode);
+void StartWorker();
+void StartPacingTimer();
+void StopPacingTimer();
+void CALLBACK PacingTimerProc(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD dwTime);
+void SignalTick();
+void SignalStop();
+// The interval field's period in milliseconds; DEFAULT_INTERVAL_MS when it holds no number.
+int ReadInterval();
+void WaitForWorkerEnd();

@@ -1,0 +1,76 @@
+// The simulated instrument: waits for ticks, produces, shows, plots and records one sample each.
+#include "worker.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "datafile.h"
+#include "dialog.h"
+#include "memofile.h"
+#include "pacing.h"
+#include "plot.h"
+#include "resource.h"
+
+// Room for the longest record line: "%f" of any double and a 10-digit sample number.
+#define WORKER_CBUF_SIZE 1100
+
+void ReadSeconds(double* seconds) {
+    LARGE_INTEGER qp_Freq, qp_Count;
+    QueryPerformanceFrequency(&qp_Freq);
+    QueryPerformanceCounter(&qp_Count);
+    *seconds = (double)qp_Count.QuadPart / (double)qp_Freq.QuadPart;
+}
+
+// Waits for the next tick; false when the acquisition is to end: the stop was signalled, or a
+// wait failed (an event is missing), in which case the worker must not run unpaced.
+static bool WaitForTick(bool* stopped) {
+    *stopped = false;
+    if (WaitForSingleObject(hTickEvent, INFINITE) != WAIT_OBJECT_0)
+        return false;
+    DWORD r = WaitForSingleObject(hStopEvent, 0);
+    *stopped = (r == WAIT_OBJECT_0);
+    return r == WAIT_TIMEOUT;
+}
+
+unsigned __stdcall AcquisitionThread(void*) {
+    char cbuf[WORKER_CBUF_SIZE];
+    memset(cbuf, 0, sizeof cbuf);
+    unsigned n = 1;
+    double time_0 = 0.0, time_1 = 0.0, elapsed = 0.0;
+    bool stopped;
+
+    while (WaitForTick(&stopped)) {
+        snprintf(cbuf, sizeof cbuf, "%d", (int)n);
+        SetDlgItemTextA(hDlgMain, IDC_COUNT, cbuf);
+        if (n == 1) {
+            ClearPlot();
+            elapsed = 0.0;
+            ReadSeconds(&time_0);
+        }
+        double X = (double)n / 100.0 * 250.0;
+        double Y = sin((double)n * 6.2831852 / 100.0) * 180.0;
+        ReadSeconds(&time_1);
+        elapsed = (time_1 - time_0) + elapsed;
+        time_0 = time_1;
+        snprintf(cbuf, sizeof cbuf, "%5.2f", elapsed);
+        SetDlgItemTextA(hDlgMain, IDC_ELAPSED, cbuf);
+        PlotPoint(X / 500.0, Y / 200.0);
+        if (acquisitionMode == 2) {
+            if (n == 1) {
+                snprintf(cbuf, sizeof cbuf, "Number\tTime(s)\tX_Data\tY_Data\r\n");
+                WriteDataLine(0, cbuf);
+            }
+            snprintf(cbuf, sizeof cbuf, "%d\t%f\t%f\t%f\r\n", (int)n, elapsed, X, Y);
+            WriteDataLine(1, cbuf);
+        }
+        n++;
+    }
+    // A failed wait is no end the user asked for: the memo is kept for the real stop.
+    if (stopped)
+        WriteMemoFile();
+    SetEvent(hWorkerIdleEvent);
+    return 0;
+}

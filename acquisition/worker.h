@@ -1,0 +1,5 @@
+// The acquisition worker: one thread per acquisition, one synthetic sample per tick.
+#pragma once
+
+unsigned __stdcall AcquisitionThread(void* arg);
+void ReadSeconds(double* seconds);

@@ -1,0 +1,98 @@
+// The measurement dialog's procedure: start-up, the display and record commands, and the close.
+#include "dialog.h"
+
+#include <cstdio>
+
+#include "log.h"
+#include "pacing.h"
+#include "plot.h"
+#include "resource.h"
+
+HWND hDlgMain;
+int controllerState;
+
+void SetDefaultFileName() { SetDlgItemTextA(hDlgMain, IDC_FILENAME, "test"); }
+
+void SetDefaultInterval() {
+    char cbuf[50] = {0};
+    snprintf(cbuf, sizeof cbuf, "%d", 100);
+    SetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf);
+}
+
+static void StartAcquisition(int state, const char* message) {
+    PostLogMessage(message);
+    controllerState = state;
+    SetMode(controllerState);
+    StartWorker();
+    StartPacingTimer();
+}
+
+static void StopAcquisition(const char* message) {
+    PostLogMessage(message);
+    controllerState = 0;
+    SetMode(controllerState);
+    SignalStop();
+    StopPacingTimer();
+}
+
+static void OnInitDialog(HWND hwnd) {
+    hDlgMain = hwnd;
+    CreateDisplayWindow();
+    CreateAcquisitionEvents();
+    SetDefaultFileName();
+    SetDefaultInterval();
+    // A long session must not fill the log: lift its text limit to the maximum.
+    SendDlgItemMessageA(hwnd, IDC_LOG, EM_LIMITTEXT, 0, 0);
+    controllerState = 0;
+}
+
+// A close ends a running acquisition the way its button would, and lets the worker finish (its
+// memo included) before the dialog and the events go away.
+static void OnCancel(HWND hwnd) {
+    if (controllerState == 1)
+        StopAcquisition("Stop display!");
+    else if (controllerState == 2)
+        StopAcquisition("Stop save!");
+    WaitForWorkerEnd();
+    EndDialog(hwnd, -1);
+    CloseAcquisitionEvents();
+}
+
+static void OnButton(int id) {
+    switch (controllerState) {
+    case 0:
+        if (id == IDC_DISPLAY)
+            StartAcquisition(1, "Start display!");
+        else
+            StartAcquisition(2, "Start save!");
+        break;
+    case 1:
+        if (id == IDC_DISPLAY)
+            StopAcquisition("Stop display!");
+        break;
+    case 2:
+        if (id == IDC_RECORD)
+            StopAcquisition("Stop save!");
+        break;
+    }
+}
+
+INT_PTR CALLBACK MeasureDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(hwnd);
+        return 1;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:
+            OnCancel(hwnd);
+            return 1;
+        case IDC_DISPLAY:
+        case IDC_RECORD:
+            OnButton(LOWORD(wParam));
+            return 1;
+        }
+        return 0;
+    }
+    return 0;
+}

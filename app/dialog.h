@@ -1,0 +1,11 @@
+// The measurement dialog and its controller.
+#pragma once
+
+#include <windows.h>
+
+extern HWND hDlgMain;
+extern int controllerState;
+
+INT_PTR CALLBACK MeasureDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void SetDefaultFileName();
+void SetDefaultInterval();

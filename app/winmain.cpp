@@ -1,0 +1,10 @@
+// Entry point: the program is the measurement dialog.
+#include <windows.h>
+
+#include "dialog.h"
+#include "resource.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    DialogBoxParamA(hInstance, MAKEINTRESOURCEA(IDD_MEASURE), NULL, MeasureDlgProc, 0);
+    return 0;
+}

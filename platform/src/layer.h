@@ -1,0 +1,115 @@
+// Private header of the stand-in layer: what each subsystem file offers the others.
+// Nothing outside platform/ includes this file.
+#pragma once
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QWidget;
+class QPainter;
+class QFont;
+class QRect;
+
+namespace w32 {
+
+// ---- handles.cpp: the typed handle table and the thread's last error ----
+
+enum class Kind { Event, Thread, File, Window, Dc, Bitmap, Pen, Brush };
+
+struct Object {
+    virtual ~Object() = default;
+};
+
+// Adds an object and returns its handle value: a small multiple of 4 that fits a 32-bit LONG,
+// never 0 and never INVALID_HANDLE_VALUE. Values are not reused while the process runs, so a
+// stale handle can never reach a newer object.
+void* add_handle(Kind kind, std::shared_ptr<Object> obj);
+// The object behind a handle of the given kind, or nullptr for a closed, unknown or
+// other-kind handle.
+std::shared_ptr<Object> find_handle(const void* h, Kind kind);
+template <class T>
+std::shared_ptr<T> find(const void* h, Kind kind) {
+    return std::static_pointer_cast<T>(find_handle(h, kind));
+}
+// Removes a handle; false if it was not a live handle of that kind.
+bool remove_handle(const void* h, Kind kind);
+// The kind of a live handle; false if the handle is not live.
+bool kind_of(const void* h, Kind* kind);
+
+void set_error(DWORD code);
+
+// ---- sync.cpp: one lock and one condition for every wait in the process ----
+// Event changes, thread ends and newly queued cross-thread sends all notify sync_cv(), so a
+// single wait can watch for any of them (MsgWaitForMultipleObjects).
+std::mutex& sync_mutex();
+std::condition_variable& sync_cv();
+
+// An object that WaitForSingleObject can wait on (events, threads). Guarded by sync_mutex().
+struct Waitable : Object {
+    bool signalled = false;
+    bool manual_reset = true;
+};
+
+// ---- message.cpp: the owner thread and cross-thread sends ----
+
+// Creates the QApplication on the calling thread if there is none; that thread then owns every
+// window. Safe to call repeatedly.
+void ensure_app();
+// True on the thread that owns the windows.
+bool on_owner_thread();
+// Runs every queued cross-thread send on the owner thread; true if it ran any.
+bool serve_sends();
+// True if a cross-thread send is waiting for the owner. Caller holds sync_mutex().
+bool sends_pending_locked();
+
+// ---- window.cpp: the window tree ----
+
+struct Window : Object {
+    HWND hwnd{};
+    std::string class_name;  // "#32770" for dialogs, "Edit", "Button", "Static", or registered
+    WNDPROC proc{};          // what SendMessageA calls on the owner thread
+    DLGPROC dlgproc{};       // dialogs only: the program's dialog procedure
+    HWND parent{};
+    std::vector<HWND> children;
+    int id = 0;
+    DWORD style = 0;
+    DWORD ex_style = 0;
+    HINSTANCE instance{};
+    LONG_PTR user_data = 0;
+    std::string text;          // window text (controls keep their own model where they need one)
+    QWidget* widget = nullptr; // the Qt view; created, used and deleted on the owner thread only
+    bool destroyed = false;
+};
+
+// Enters a new window into the handle table and its parent's child list; sets w->hwnd.
+HWND add_window(const std::shared_ptr<Window>& w);
+std::shared_ptr<Window> find_window(HWND hwnd);
+// Calls the window's procedure on the current (owner) thread.
+LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// The dialog font's Qt face: the template's face name mapped to an installed face
+// ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
+QFont dialog_font(const std::string& face, int point_size);
+
+// ---- edit.cpp: the "Edit" control ----
+
+// Makes an edit control, child of the window `parent`, with its Qt view placed at `rect`
+// (pixels in the parent's client area) inside `parent_widget`. Enters it into the window tree
+// (add_window) and returns it. Owner thread only.
+std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id, DWORD style,
+                                    DWORD ex_style, const std::string& text, const QRect& rect,
+                                    const QFont& font);
+
+// ---- gdi.cpp ----
+
+// A DC that draws onto a widget during its paint: BeginPaint creates one over the painter that
+// the widget's paint handler opened (origin at the client area's top left), EndPaint releases it.
+HDC create_paint_dc(QPainter* painter, int width, int height);
+void release_paint_dc(HDC hdc);
+
+}  // namespace w32

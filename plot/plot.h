@@ -1,0 +1,14 @@
+// The plot window: a child of the dialog that shows an off-screen 500 x 400 image.
+#pragma once
+
+#include <windows.h>
+
+extern HWND hwndDisplay;
+extern HDC hdcDisplay;
+extern HBITMAP hbmDisplay;
+
+void CreateDisplayWindow();
+void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR className);
+LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void ClearPlot();
+void PlotPoint(double a, double b);

@@ -1,0 +1,36 @@
+// Log lines for files that cannot be written, with the reason in words.
+#include "file_error.h"
+
+#include <cstdio>
+
+#include "log.h"
+
+static const char* DescribeFileError(DWORD error) {
+    switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+        return "folder not found";
+    case ERROR_FILE_NOT_FOUND:
+        return "file not found";
+    case ERROR_ACCESS_DENIED:
+        return "access denied";
+    case ERROR_SHARING_VIOLATION:
+        return "file in use";
+    case ERROR_INVALID_NAME:
+        return "invalid name";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "disk full";
+    }
+    return NULL;
+}
+
+void LogFileError(const char* action, const char* path, DWORD error) {
+    char cbuf[256];
+    const char* reason = DescribeFileError(error);
+    if (reason)
+        snprintf(cbuf, sizeof cbuf, "Error: cannot %s %s (%s)", action, path, reason);
+    else
+        snprintf(cbuf, sizeof cbuf, "Error: cannot %s %s (error %lu)", action, path,
+                 (unsigned long)error);
+    PostLogMessage(cbuf);
+}

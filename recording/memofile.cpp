@@ -1,0 +1,34 @@
+// The memo file: the memo field's text, as typed, beside the data file.
+#include "memofile.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "dialog.h"
+#include "file_error.h"
+#include "resource.h"
+
+#define MEMO_SIZE 5000
+
+void WriteMemoFile() {
+    char fname[128];
+    char cbuf[MEMO_SIZE];
+    memset(fname, 0, sizeof fname);
+    memset(cbuf, 0, sizeof cbuf);
+    GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
+    snprintf(fname, sizeof fname, "%s%s.txt", DATA_FOLDER, cbuf);
+    HANDLE hFile = CreateFileA(fname, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        LogFileError("write memo", fname, GetLastError());
+        return;
+    }
+    GetDlgItemTextA(hDlgMain, IDC_MEMO, cbuf, MEMO_SIZE);
+    DWORD dwWritten = 0;
+    DWORD length = (DWORD)lstrlenA(cbuf);
+    if (!WriteFile(hFile, cbuf, length, &dwWritten, NULL) || dwWritten != length)
+        LogFileError("write memo", fname, GetLastError());
+    CloseHandle(hFile);
+}

@@ -1,0 +1,72 @@
+// Runs a dialog on the calling thread and drives it from a second thread, as a user or another
+// program would: the body gets the dialog's handle and talks to it through the Win32 API only.
+#pragma once
+
+#include <windows.h>
+#include <process.h>
+
+#include <functional>
+#include <string>
+
+namespace harness {
+
+// Milliseconds since an arbitrary start, for deadlines.
+inline DWORD Now() { return GetTickCount(); }
+
+// Polls `cond` until it holds or `timeout_ms` has passed; true if it held. The polling interval
+// is short, so a test waits only as long as the condition takes.
+inline bool WaitFor(const std::function<bool()>& cond, DWORD timeout_ms = 5000) {
+    DWORD start = Now();
+    for (;;) {
+        if (cond())
+            return true;
+        if (Now() - start > timeout_ms)
+            return false;
+        Sleep(2);
+    }
+}
+
+struct Driver {
+    HWND volatile* hwnd_slot;
+    std::function<void(HWND)> body;
+    DWORD timeout_ms;
+    HWND hwnd;
+};
+
+inline unsigned __stdcall DriverThread(void* arg) {
+    Driver* d = static_cast<Driver*>(arg);
+    WaitFor([d] { return *d->hwnd_slot != nullptr; }, d->timeout_ms);
+    d->hwnd = *d->hwnd_slot;
+    if (d->hwnd) {
+        d->body(d->hwnd);
+        PostMessageA(d->hwnd, WM_COMMAND, IDCANCEL, 0);
+    }
+    return 0;
+}
+
+// Starts `body` on a second thread once *hwnd_slot holds the dialog's handle (the dialog
+// procedure under test stores it there at WM_INITDIALOG), then runs `run_dialog` on this
+// thread. When the body returns, IDCANCEL is posted to the dialog. Returns what run_dialog
+// returned. The body must not outlive the dialog: it is joined before this returns.
+inline INT_PTR Drive(HWND volatile* hwnd_slot, const std::function<INT_PTR()>& run_dialog,
+                     const std::function<void(HWND)>& body, DWORD timeout_ms = 10000) {
+    *hwnd_slot = nullptr;
+    Driver d{hwnd_slot, body, timeout_ms, nullptr};
+    unsigned id = 0;
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DriverThread, &d, 0, &id));
+    INT_PTR result = run_dialog();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return result;
+}
+
+// Reads a dialog field into a std::string (from any thread).
+inline std::string FieldText(HWND dlg, int id, int size = 8192) {
+    std::string buf(size, '\0');
+    UINT n = GetDlgItemTextA(dlg, id, &buf[0], size);
+    buf.resize(n);
+    return buf;
+}
+
+}  // namespace harness
