@@ -4,8 +4,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(MINGW_PREFIX x86_64-w64-mingw32)
-find_program(MINGW_CXX ${MINGW_PREFIX}-g++)
-find_program(MINGW_CC ${MINGW_PREFIX}-gcc)
+# The posix thread model: the C++ library then has std::thread and std::mutex, which GoogleTest
+# needs; -static links its winpthread in, so the program still needs no DLL beyond the system's.
+find_program(MINGW_CXX NAMES ${MINGW_PREFIX}-g++-posix ${MINGW_PREFIX}-g++)
+find_program(MINGW_CC NAMES ${MINGW_PREFIX}-gcc-posix ${MINGW_PREFIX}-gcc)
 find_program(MINGW_RC ${MINGW_PREFIX}-windres)
 if(NOT MINGW_CXX OR NOT MINGW_CC OR NOT MINGW_RC)
     message(FATAL_ERROR "The mingw-w64 x86_64 cross compiler was not found "

@@ -1,0 +1,80 @@
+// Runs the measurement program's dialog on the test thread and drives it from a second thread,
+// through the Win32 API only, as a user pressing buttons and reading fields would.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "dialog.h"
+#include "dialog_harness.h"
+#include "pacing.h"
+#include "resource.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
+
+namespace measure {
+
+// Runs WinMain until `body` returns (then the dialog is cancelled). Afterwards the plot window's
+// class is unregistered, so that the next dialog of this process registers it afresh.
+inline void Run(const std::function<void(HWND)>& body, DWORD timeout_ms = 20000) {
+    harness::Drive(
+        reinterpret_cast<HWND volatile*>(&hDlgMain),
+        [] {
+            char empty[] = "";
+            return (INT_PTR)WinMain(GetModuleHandleA(NULL), NULL, empty, 1);
+        },
+        body, timeout_ms);
+    UnregisterClassA("Display", GetModuleHandleA(NULL));
+}
+
+// Presses a button as a click does: the command reaches the dialog on its own thread.
+inline void Press(HWND dlg, int id) { SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+
+inline std::string Log(HWND dlg) { return harness::FieldText(dlg, IDC_LOG, 1 << 16); }
+
+inline int Count(HWND dlg) { return atoi(harness::FieldText(dlg, IDC_COUNT).c_str()); }
+
+// Waits until the count field shows at least n.
+inline bool WaitForCount(HWND dlg, int n, DWORD timeout_ms = 10000) {
+    return harness::WaitFor([&] { return Count(dlg) >= n; }, timeout_ms);
+}
+
+// Waits until no worker runs any more.
+inline bool WaitForWorkerIdle(DWORD timeout_ms = 10000) {
+    return WaitForSingleObject(hWorkerIdleEvent, timeout_ms) == WAIT_OBJECT_0;
+}
+
+inline bool LogContains(HWND dlg, const std::string& text, DWORD timeout_ms = 10000) {
+    return harness::WaitFor([&] { return Log(dlg).find(text) != std::string::npos; },
+                            timeout_ms);
+}
+
+// Reads a whole file through the Win32 API; false if it cannot be opened.
+inline bool ReadFileText(const char* path, std::string* text) {
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    text->clear();
+    char buf[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, NULL) && got > 0)
+        text->append(buf, got);
+    CloseHandle(h);
+    return true;
+}
+
+inline bool FileExists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Deletes a file, retrying while the worker has it open for a line (share mode 0).
+inline bool DeleteWhenFree(const char* path) {
+    return harness::WaitFor([&] {
+        return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+}
+
+}  // namespace measure

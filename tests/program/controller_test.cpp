@@ -1,0 +1,215 @@
+// The measurement dialog as a user meets it: defaults, the command table, the log lines, the
+// pacing of the worker and the close.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "measure_harness.h"
+#include "worker.h"
+
+using measure::Log;
+using measure::Press;
+
+namespace {
+
+const char* const kMemo = "C:\\data\\test.txt";
+
+class Controller : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateDirectoryA("C:\\data", NULL);
+        DeleteFileA(kMemo);
+    }
+};
+
+TEST_F(Controller, StartsWithTheDefaultsAndAnEmptyLog) {
+    std::string interval, name, count, elapsed, log;
+    measure::Run([&](HWND dlg) {
+        interval = harness::FieldText(dlg, IDC_INTERVAL);
+        name = harness::FieldText(dlg, IDC_FILENAME);
+        count = harness::FieldText(dlg, IDC_COUNT);
+        elapsed = harness::FieldText(dlg, IDC_ELAPSED);
+        log = Log(dlg);
+    });
+    EXPECT_EQ(interval, "100");
+    EXPECT_EQ(name, "test");
+    EXPECT_EQ(count, "");
+    EXPECT_EQ(elapsed, "");
+    EXPECT_EQ(log, "");
+}
+
+TEST_F(Controller, DisplayStartAndStopLogTwoLinesAndTheOtherButtonIsIgnored) {
+    std::string log;
+    INT_PTR ignored = -1, other = -1;
+    int state_after_ignored = -1;
+    measure::Run([&](HWND dlg) {
+        Press(dlg, IDC_DISPLAY);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 2));
+        // The record button while displaying, and a command of no button (an edit field's
+        // notification): the dialog procedure answers them without acting. They run on this
+        // thread because they touch no window.
+        ignored = MeasureDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDC_RECORD, BN_CLICKED), 0);
+        other = MeasureDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDC_FILENAME, EN_CHANGE), 0);
+        Press(dlg, IDC_RECORD);
+        state_after_ignored = controllerState;
+        Press(dlg, IDC_DISPLAY);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(ignored, 1);
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(state_after_ignored, 1);
+    EXPECT_EQ(log, "Start display!\r\nStop display!\r\n");
+}
+
+TEST_F(Controller, RecordLogsStartFilePathAndStop) {
+    std::string log;
+    measure::Run([&](HWND dlg) {
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::LogContains(dlg, "test.dat\r\n"));
+        Press(dlg, IDC_DISPLAY);  // ignored while recording
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+}
+
+TEST_F(Controller, LogLinesGoWhereTheUserLeftTheCaret) {
+    std::string log;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_LOG, "ab");
+        SendDlgItemMessageA(dlg, IDC_LOG, EM_SETSEL, 1, 1);
+        Press(dlg, IDC_DISPLAY);
+        Press(dlg, IDC_DISPLAY);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log, "aStart display!\r\nStop display!\r\nb");
+}
+
+TEST_F(Controller, FirstSampleShowsCountOneAndZeroElapsedTime) {
+    std::string count, elapsed;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "2000");
+        Press(dlg, IDC_DISPLAY);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 1, 10000));
+        harness::WaitFor([&] { return !harness::FieldText(dlg, IDC_ELAPSED).empty(); });
+        count = harness::FieldText(dlg, IDC_COUNT);
+        elapsed = harness::FieldText(dlg, IDC_ELAPSED);
+        Press(dlg, IDC_DISPLAY);
+    });
+    EXPECT_EQ(count, "1");
+    EXPECT_EQ(elapsed, " 0.00");
+}
+
+// The interval field is read with room for nine characters and parsed as "%d" does; a field
+// that holds no number falls back to 100 ms and says so in the log.
+TEST_F(Controller, IntervalFieldIsParsedLikeScanfD) {
+    struct Row {
+        const char* field;
+        int period;
+        bool logged;
+    };
+    const Row rows[] = {
+        {"100", 100, false},
+        {"  250ms", 250, false},     // leading blanks skipped, trailing letters ignored
+        {"-5", -5, false},           // passed on unchanged; the timer clamps it
+        {"1234567890123", 123456789, false},  // only nine characters are read
+        {"abc", 100, true},          // no number: the default, with a log line
+        {"", 100, true},
+    };
+    measure::Run([&](HWND dlg) {
+        for (const Row& row : rows) {
+            SetDlgItemTextA(dlg, IDC_LOG, "");
+            SetDlgItemTextA(dlg, IDC_INTERVAL, row.field);
+            EXPECT_EQ(ReadInterval(), row.period) << "field \"" << row.field << "\"";
+            EXPECT_EQ(Log(dlg), row.logged ? "Interval is not a number: 100 ms used\r\n" : "")
+                << "field \"" << row.field << "\"";
+        }
+    });
+}
+
+// Ticks that fall due while the worker is busy collapse into one: the worker produces one
+// sample for them, not a backlog; a stop wakes it once, and it leaves both events unsignalled.
+TEST_F(Controller, CollapsedTicksGiveOneSampleAndAStopLeavesNoSignal) {
+    std::string count;
+    DWORD tick_left = 0, stop_left = 0;
+    measure::Run([&](HWND dlg) {
+        SetMode(1);
+        SignalTick();
+        SignalTick();
+        StartWorker();
+        ASSERT_TRUE(measure::WaitForCount(dlg, 1));
+        SignalStop();
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        SetMode(0);
+        count = harness::FieldText(dlg, IDC_COUNT);
+        tick_left = WaitForSingleObject(hTickEvent, 0);
+        stop_left = WaitForSingleObject(hStopEvent, 0);
+    });
+    EXPECT_EQ(count, "1");
+    EXPECT_EQ(tick_left, (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(stop_left, (DWORD)WAIT_TIMEOUT);
+}
+
+// Stops and starts in quick succession: each stop ends the worker it was meant for, so after
+// the last stop no worker goes on counting.
+TEST_F(Controller, EveryStopEndsItsOwnWorkerWhenStartsFollowQuickly) {
+    std::string log;
+    bool still_counting = true;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        for (int i = 0; i < 3; ++i) {
+            Press(dlg, IDC_DISPLAY);
+            ASSERT_TRUE(measure::WaitForCount(dlg, 1));
+            Press(dlg, IDC_DISPLAY);
+            SetDlgItemTextA(dlg, IDC_COUNT, "0");
+        }
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        SetDlgItemTextA(dlg, IDC_COUNT, "0");
+        still_counting = harness::WaitFor([&] { return measure::Count(dlg) != 0; }, 300);
+        log = Log(dlg);
+    });
+    EXPECT_FALSE(still_counting);
+    EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart display!\r\nStop display!\r\n"
+                   "Start display!\r\nStop display!\r\n");
+}
+
+// Without events the worker cannot be paced: it ends without a sample, and the stop and the
+// close still work.
+TEST_F(Controller, WorkerEndsWithoutSamplesWhenItsEventsAreMissing) {
+    std::string count, log;
+    bool idle = false;
+    measure::Run([&](HWND dlg) {
+        CloseHandle(hStopEvent);
+        CloseHandle(hTickEvent);
+        hStopEvent = hTickEvent = NULL;
+        Press(dlg, IDC_DISPLAY);
+        idle = measure::WaitForWorkerIdle();
+        Press(dlg, IDC_DISPLAY);
+        count = harness::FieldText(dlg, IDC_COUNT);
+        log = Log(dlg);
+    });
+    EXPECT_TRUE(idle);
+    EXPECT_EQ(count, "");
+    EXPECT_EQ(log, "Start display!\r\nStop display!\r\n");
+}
+
+// Closing while recording stops the acquisition first: the worker ends and saves the memo
+// before the dialog goes away.
+TEST_F(Controller, CloseWhileRecordingStopsTheWorkerAndSavesTheMemo) {
+    DeleteFileA("C:\\data\\test.dat");
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_MEMO, "closing");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 2));
+    });
+    std::string memo, data;
+    EXPECT_TRUE(measure::ReadFileText(kMemo, &memo));
+    EXPECT_EQ(memo, "closing");
+    ASSERT_TRUE(measure::ReadFileText("C:\\data\\test.dat", &data));
+    EXPECT_EQ(data.rfind("Number\tTime(s)\tX_Data\tY_Data\r\n1\t", 0), 0u);
+}
+
+}  // namespace

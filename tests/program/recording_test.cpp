@@ -1,0 +1,265 @@
+// What a recording leaves on disk: the data file byte for byte, the memo file, and the log lines
+// when a file cannot be written.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "measure_harness.h"
+
+using measure::Log;
+using measure::Press;
+using measure::ReadFileText;
+
+namespace {
+
+const char* const kData = "C:\\data\\test.dat";
+const char* const kMemo = "C:\\data\\test.txt";
+const char* const kHeader = "Number\tTime(s)\tX_Data\tY_Data\r\n";
+
+class Recording : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateDirectoryA("C:\\data", NULL);
+        DeleteFileA(kData);
+        DeleteFileA(kMemo);
+    }
+};
+
+struct Record {
+    std::string number, time, x, y;
+};
+
+// Splits the data file into its records; every line must end in CR LF and hold four fields.
+std::vector<Record> Records(const std::string& data) {
+    std::vector<Record> records;
+    size_t pos = data.find("\r\n") + 2;
+    while (pos < data.size()) {
+        size_t end = data.find("\r\n", pos);
+        EXPECT_NE(end, std::string::npos) << "last line has no CR LF";
+        if (end == std::string::npos)
+            break;
+        std::istringstream line(data.substr(pos, end - pos));
+        Record r;
+        std::getline(line, r.number, '\t');
+        std::getline(line, r.time, '\t');
+        std::getline(line, r.x, '\t');
+        std::getline(line, r.y, '\t');
+        records.push_back(r);
+        pos = end + 2;
+    }
+    return records;
+}
+
+TEST_F(Recording, DataFileHoldsHeaderAndOneRecordPerSample) {
+    std::string data, memo;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        SetDlgItemTextA(dlg, IDC_MEMO, "123456789");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 101, 60000));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+    });
+    ASSERT_TRUE(ReadFileText(kData, &data));
+    EXPECT_EQ(data.substr(0, strlen(kHeader)), kHeader);
+    std::vector<Record> records = Records(data);
+    ASSERT_GE(records.size(), 100u);
+    double previous = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].number, std::to_string(i + 1));
+        double t = atof(records[i].time.c_str());
+        EXPECT_GE(t, previous) << "record " << i + 1;
+        previous = t;
+    }
+    EXPECT_LT(atof(records[0].time.c_str()), 0.01);
+    // X and Y as "%f" prints the signal, at the samples where its shape shows.
+    struct Row {
+        int n;
+        const char* x;
+        const char* y;
+    };
+    const Row rows[] = {
+        {1, "2.500000", "11.302293"},     {25, "62.500000", "180.000000"},
+        {50, "125.000000", "0.000010"},   // the constant is a little below 2 pi
+        {75, "187.500000", "-180.000000"}, {100, "250.000000", "-0.000019"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(records[row.n - 1].x, row.x) << "sample " << row.n;
+        EXPECT_EQ(records[row.n - 1].y, row.y) << "sample " << row.n;
+    }
+    ASSERT_TRUE(ReadFileText(kMemo, &memo));
+    EXPECT_EQ(memo, "123456789");
+}
+
+TEST_F(Recording, ExistingFileIsReplacedAtTheFirstSampleNotAtThePress) {
+    HANDLE h = CreateFileA(kData, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(h, "old", 3, &written, NULL);
+    CloseHandle(h);
+    std::string before, after;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "1500");
+        Press(dlg, IDC_RECORD);
+        ReadFileText(kData, &before);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 1));
+        ASSERT_TRUE(measure::LogContains(dlg, "test.dat\r\n"));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+    });
+    EXPECT_EQ(before, "old");
+    ASSERT_TRUE(ReadFileText(kData, &after));
+    EXPECT_EQ(after.rfind(std::string(kHeader) + "1\t", 0), 0u) << after;
+}
+
+TEST_F(Recording, StopBeforeTheFirstTickWritesNoDataButTheMemo) {
+    std::string log, memo;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "5000");
+        SetDlgItemTextA(dlg, IDC_MEMO, "quick");
+        Press(dlg, IDC_RECORD);
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_FALSE(measure::FileExists(kData));
+    EXPECT_EQ(log, "Start save!\r\nStop save!\r\n");
+    ASSERT_TRUE(ReadFileText(kMemo, &memo));
+    EXPECT_EQ(memo, "quick");
+}
+
+// Names at the edges of the field: empty, and the 99 characters the field is read with, whose
+// path and log line must come out whole.
+TEST_F(Recording, EmptyAndLongestNamesMakeWholePaths) {
+    const std::string longest(99, 'n');
+    const std::string names[] = {"", longest};
+    for (const std::string& name : names) {
+        std::string path = "C:\\data\\" + name + ".dat";
+        DeleteFileA(path.c_str());
+        std::string log;
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_FILENAME, name.c_str());
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::LogContains(dlg, ".dat\r\n"));
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            log = Log(dlg);
+        });
+        EXPECT_EQ(log, "Start save!\r\nSave data as " + path + "\r\nStop save!\r\n");
+        std::string data;
+        EXPECT_TRUE(ReadFileText(path.c_str(), &data)) << path;
+        EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+        DeleteFileA(path.c_str());
+        DeleteFileA(("C:\\data\\" + name + ".txt").c_str());
+    }
+}
+
+// A data file that cannot be created (its folder is missing) and a memo that cannot be saved are
+// reported once each, naming the path and the reason; the acquisition runs on.
+TEST_F(Recording, MissingFolderIsReportedOnceAndTheAcquisitionGoesOn) {
+    std::string log;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        SetDlgItemTextA(dlg, IDC_FILENAME, "nofolder\\run");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 5));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log,
+              "Start save!\r\n"
+              "Save data as C:\\data\\nofolder\\run.dat\r\n"
+              "Error: cannot create C:\\data\\nofolder\\run.dat (folder not found)\r\n"
+              "Stop save!\r\n"
+              "Error: cannot write memo C:\\data\\nofolder\\run.txt (folder not found)\r\n");
+}
+
+TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
+    std::string log;
+    int count_after = 0;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 2));
+        ASSERT_TRUE(measure::DeleteWhenFree(kData));
+        int deleted_at = measure::Count(dlg);
+        ASSERT_TRUE(measure::WaitForCount(dlg, deleted_at + 5));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        count_after = measure::Count(dlg);
+        log = Log(dlg);
+    });
+    EXPECT_GT(count_after, 6);
+    EXPECT_EQ(log,
+              "Start save!\r\n"
+              "Save data as C:\\data\\test.dat\r\n"
+              "Error: cannot write C:\\data\\test.dat (file not found)\r\n"
+              "Stop save!\r\n");
+    EXPECT_FALSE(measure::FileExists(kData));
+}
+
+// The data file keeps the name read at the first sample; the memo takes the name the field
+// holds when the acquisition ends.
+TEST_F(Recording, NameEditedDuringRecordingMovesOnlyTheMemo) {
+    DeleteFileA("C:\\data\\first.dat");
+    DeleteFileA("C:\\data\\first.txt");
+    DeleteFileA("C:\\data\\second.dat");
+    DeleteFileA("C:\\data\\second.txt");
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_FILENAME, "first");
+        SetDlgItemTextA(dlg, IDC_MEMO, "renamed");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 2));
+        SetDlgItemTextA(dlg, IDC_FILENAME, "second");
+        int renamed_at = measure::Count(dlg);
+        ASSERT_TRUE(measure::WaitForCount(dlg, renamed_at + 2));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+    });
+    std::string data, memo;
+    ASSERT_TRUE(ReadFileText("C:\\data\\first.dat", &data));
+    EXPECT_GE(Records(data).size(), 3u);
+    EXPECT_FALSE(measure::FileExists("C:\\data\\second.dat"));
+    EXPECT_FALSE(measure::FileExists("C:\\data\\first.txt"));
+    ASSERT_TRUE(ReadFileText("C:\\data\\second.txt", &memo));
+    EXPECT_EQ(memo, "renamed");
+}
+
+// The memo is saved as typed: lines joined by CR LF with none added at the end, at most 4999
+// bytes; a displaying acquisition saves it too, and writes no data file.
+TEST_F(Recording, MemoIsSavedAsTypedByEveryAcquisition) {
+    struct Row {
+        std::string typed;  // sent to the memo field as typed characters, "\r" as Enter
+        std::string set;    // or set as the field's text
+        std::string saved;
+    };
+    const std::string big(6000, 'm');
+    const Row rows[] = {
+        {"", "", ""},                        // an empty memo gives an empty file
+        {"ab\rcd", "", "ab\r\ncd"},          // two typed lines
+        {"", big, big.substr(0, 4999)},      // cut at 4999 bytes
+    };
+    for (const Row& row : rows) {
+        DeleteFileA(kMemo);
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_MEMO, row.set.c_str());
+            for (char c : row.typed)
+                SendDlgItemMessageA(dlg, IDC_MEMO, WM_CHAR, (BYTE)c, 0);
+            Press(dlg, IDC_DISPLAY);
+            ASSERT_TRUE(measure::WaitForCount(dlg, 1));
+            Press(dlg, IDC_DISPLAY);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+        });
+        std::string memo;
+        ASSERT_TRUE(ReadFileText(kMemo, &memo));
+        EXPECT_EQ(memo, row.saved);
+        EXPECT_FALSE(measure::FileExists(kData));
+    }
+}
+
+}  // namespace
