@@ -18,9 +18,10 @@ struct Table {
     uint32_t next = 0x100;
 };
 
+// Never destroyed: a thread still running at process exit may look a handle up.
 Table& table() {
-    static Table t;
-    return t;
+    static Table* t = new Table;
+    return *t;
 }
 
 uint32_t value_of(const void* h) {

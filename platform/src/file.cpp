@@ -1,0 +1,398 @@
+// Files on the C: drive: CreateFileA and the calls on its handles, folders, attributes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "drive.h"
+#include "layer.h"
+
+namespace w32 {
+namespace {
+
+using FileKey = std::pair<dev_t, ino_t>;
+
+struct OpenFile;
+
+// Every open file with read or write access, by device and inode, for the share-mode checks.
+struct ShareTable {
+    std::mutex mutex;
+    std::multimap<FileKey, const OpenFile*> opens;
+};
+
+// Never destroyed: a worker may still close a file while the process exits.
+ShareTable& shares() {
+    static auto* table = new ShareTable;
+    return *table;
+}
+
+struct OpenFile : Object {
+    Fd fd;
+    DWORD access = 0;
+    DWORD share = 0;
+    FileKey key{};
+    bool registered = false;
+
+    ~OpenFile() override {
+        if (!registered) return;
+        std::lock_guard<std::mutex> lock(shares().mutex);
+        auto range = shares().opens.equal_range(key);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second == this) {
+                shares().opens.erase(it);
+                break;
+            }
+        }
+    }
+};
+
+const DWORD data_access = GENERIC_READ | GENERIC_WRITE;
+
+// Win32's share check between two opens of one file: each one's access must be allowed by the
+// other's share mode. An open without read or write access takes no part in it.
+bool clash(DWORD access, DWORD share_of_other) {
+    return ((access & GENERIC_READ) && !(share_of_other & FILE_SHARE_READ)) ||
+           ((access & GENERIC_WRITE) && !(share_of_other & FILE_SHARE_WRITE));
+}
+
+// Caller holds shares().mutex.
+bool share_conflict_locked(const FileKey& key, DWORD access, DWORD share) {
+    if (!(access & data_access)) return false;
+    auto range = shares().opens.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (clash(access, it->second->share) || clash(it->second->access, share)) return true;
+    }
+    return false;
+}
+
+// Deleting needs every open of the file to share delete access. Caller holds shares().mutex.
+bool delete_conflict_locked(const FileKey& key) {
+    auto range = shares().opens.equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (!(it->second->share & FILE_SHARE_DELETE)) return true;
+    }
+    return false;
+}
+
+HANDLE fail_open(DWORD error) {
+    set_error(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+std::shared_ptr<OpenFile> find_file(HANDLE h) {
+    auto f = find<OpenFile>(h, Kind::File);
+    if (!f) set_error(ERROR_INVALID_HANDLE);
+    return f;
+}
+
+}  // namespace
+}  // namespace w32
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
+    using namespace w32;
+    const DWORD disposition = dwCreationDisposition;
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
+        (dwShareMode & ~DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) ||
+        (disposition == TRUNCATE_EXISTING && !(dwDesiredAccess & GENERIC_WRITE)))
+        return fail_open(ERROR_INVALID_PARAMETER);
+
+    DrivePath path;
+    if (DWORD error = resolve_path(lpFileName, &path)) return fail_open(error);
+    if (path.name.empty())  // the drive's root folder
+        return fail_open(ERROR_ACCESS_DENIED);
+    const int dir = path.dir.get();
+    const char* name = path.name.c_str();
+
+    // Held from the first look at the file until it is entered in the table, so that the
+    // share check and a truncation cannot interleave with another open or a delete.
+    std::lock_guard<std::mutex> lock(shares().mutex);
+
+    struct stat st;
+    const bool exists = ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) return fail_open(error_from_errno(errno));
+    if (exists && disposition == CREATE_NEW) return fail_open(ERROR_FILE_EXISTS);
+    if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
+        return fail_open(ERROR_FILE_NOT_FOUND);
+    // Folders (and anything else that is not a plain file, which could block an open) cannot
+    // be opened as files. A symbolic link is refused below by O_NOFOLLOW.
+    if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return fail_open(ERROR_ACCESS_DENIED);
+
+    const bool truncate =
+        exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+    // Truncating needs a writable descriptor even when the handle may only read.
+    const bool writes = (dwDesiredAccess & GENERIC_WRITE) || truncate;
+    const bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
+    int flags = writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+    flags |= O_NOFOLLOW | O_CLOEXEC;
+    if (!exists) flags |= O_CREAT | O_EXCL;
+    Fd fd(::openat(dir, name, flags, 0666));
+    if (!fd) return fail_open(error_from_errno(errno));
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail_open(ERROR_ACCESS_DENIED);
+
+    const FileKey key{st.st_dev, st.st_ino};
+    if (share_conflict_locked(key, dwDesiredAccess, dwShareMode))
+        return fail_open(ERROR_SHARING_VIOLATION);
+    if (truncate && ::ftruncate(fd.get(), 0) != 0) return fail_open(error_from_errno(errno));
+
+    auto file = std::make_shared<OpenFile>();
+    file->fd = std::move(fd);
+    file->access = dwDesiredAccess;
+    file->share = dwShareMode;
+    file->key = key;
+    if (dwDesiredAccess & data_access) {
+        shares().opens.emplace(key, file.get());
+        file->registered = true;
+    }
+    HANDLE h = add_handle(Kind::File, file);
+    // Win32 reports an existing file that CREATE_ALWAYS or OPEN_ALWAYS opened, and clears the
+    // error otherwise.
+    const bool opened_existing =
+        exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
+    set_error(opened_existing ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    using namespace w32;
+    auto file = find_file(hFile);
+    if (!file) return INVALID_SET_FILE_POINTER;
+    // Without a high part the distance is a signed 32-bit value.
+    const LONGLONG distance =
+        lpDistanceToMoveHigh
+            ? static_cast<LONGLONG>(
+                  (static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                  static_cast<DWORD>(lDistanceToMove))
+            : static_cast<LONGLONG>(lDistanceToMove);
+    const int fd = file->fd.get();
+    LONGLONG base = 0;
+    struct stat st;
+    switch (dwMoveMethod) {
+        case FILE_BEGIN:
+            break;
+        case FILE_CURRENT:
+            base = ::lseek(fd, 0, SEEK_CUR);
+            break;
+        case FILE_END:
+            if (::fstat(fd, &st) != 0) {
+                set_error(error_from_errno(errno));
+                return INVALID_SET_FILE_POINTER;
+            }
+            base = st.st_size;
+            break;
+        default:
+            set_error(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
+    }
+    const LONGLONG position = base + distance;
+    if (position < 0) {
+        set_error(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // A position past 4 GB cannot be reported without the high part.
+    if (!lpDistanceToMoveHigh && position > 0xFFFFFFFFLL) {
+        set_error(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (::lseek(fd, position, SEEK_SET) < 0) {
+        set_error(error_from_errno(errno));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+    const DWORD low = static_cast<DWORD>(position);
+    // The caller can tell this position from a failure only by the error.
+    if (low == INVALID_SET_FILE_POINTER) set_error(ERROR_SUCCESS);
+    return low;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    using namespace w32;
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    auto file = find_file(hFile);
+    if (!file) return FALSE;
+    if (!(file->access & GENERIC_WRITE)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!lpBuffer && nNumberOfBytesToWrite > 0) {
+        set_error(ERROR_NOACCESS);
+        return FALSE;
+    }
+    const int fd = file->fd.get();
+    // On a handle opened without FILE_FLAG_OVERLAPPED the structure only gives the position.
+    if (lpOverlapped) {
+        const off_t at = static_cast<off_t>(
+            (static_cast<ULONGLONG>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset);
+        if (::lseek(fd, at, SEEK_SET) < 0) {
+            set_error(error_from_errno(errno));
+            return FALSE;
+        }
+    }
+    const char* p = static_cast<const char*>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToWrite) {
+        ssize_t n = ::write(fd, p + done, nNumberOfBytesToWrite - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+            set_error(n == 0 ? ERROR_DISK_FULL : error_from_errno(errno));
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    using namespace w32;
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    auto file = find_file(hFile);
+    if (!file) return FALSE;
+    if (!(file->access & GENERIC_READ)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!lpBuffer && nNumberOfBytesToRead > 0) {
+        set_error(ERROR_NOACCESS);
+        return FALSE;
+    }
+    const int fd = file->fd.get();
+    if (lpOverlapped) {
+        const off_t at = static_cast<off_t>(
+            (static_cast<ULONGLONG>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset);
+        if (::lseek(fd, at, SEEK_SET) < 0) {
+            set_error(error_from_errno(errno));
+            return FALSE;
+        }
+    }
+    char* p = static_cast<char*>(lpBuffer);
+    DWORD done = 0;
+    // Reads until the count is reached or the end of the file: TRUE with fewer bytes at the end.
+    while (done < nNumberOfBytesToRead) {
+        ssize_t n = ::read(fd, p + done, nNumberOfBytesToRead - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+            set_error(error_from_errno(errno));
+            return FALSE;
+        }
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    using namespace w32;
+    auto file = find_file(hFile);
+    if (!file) return INVALID_FILE_SIZE;
+    struct stat st;
+    if (::fstat(file->fd.get(), &st) != 0) {
+        set_error(error_from_errno(errno));
+        return INVALID_FILE_SIZE;
+    }
+    const ULONGLONG size = static_cast<ULONGLONG>(st.st_size);
+    if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    const DWORD low = static_cast<DWORD>(size);
+    if (low == INVALID_FILE_SIZE) set_error(ERROR_SUCCESS);
+    return low;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    using namespace w32;
+    DrivePath path;
+    DWORD error = resolve_path(lpFileName, &path);
+    if (!error && path.name.empty()) error = ERROR_ACCESS_DENIED;
+    if (error) {
+        set_error(error);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(shares().mutex);
+    struct stat st;
+    if (::fstatat(path.dir.get(), path.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        set_error(error_from_errno(errno));
+        return FALSE;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Unlike Win32, a file whose every open shares delete access disappears at once rather
+    // than when its last handle closes.
+    if (delete_conflict_locked(FileKey{st.st_dev, st.st_ino})) {
+        set_error(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (::unlinkat(path.dir.get(), path.name.c_str(), 0) != 0) {
+        set_error(error_from_errno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    using namespace w32;
+    DrivePath path;
+    DWORD error = resolve_path(lpPathName, &path);
+    if (!error && path.name.empty()) error = ERROR_ALREADY_EXISTS;
+    if (!error && ::mkdirat(path.dir.get(), path.name.c_str(), 0777) != 0)
+        error = errno == EEXIST ? ERROR_ALREADY_EXISTS : error_from_errno(errno);
+    if (error) {
+        set_error(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    using namespace w32;
+    DrivePath path;
+    DWORD error = resolve_path(lpPathName, &path);
+    if (!error && path.name.empty()) error = ERROR_ACCESS_DENIED;
+    struct stat st;
+    if (!error && ::fstatat(path.dir.get(), path.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        error = error_from_errno(errno);
+    if (!error && !S_ISDIR(st.st_mode)) error = ERROR_DIRECTORY;
+    if (!error && ::unlinkat(path.dir.get(), path.name.c_str(), AT_REMOVEDIR) != 0)
+        error = error_from_errno(errno);
+    if (error) {
+        set_error(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    using namespace w32;
+    DrivePath path;
+    if (DWORD error = resolve_path(lpFileName, &path)) {
+        set_error(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (path.name.empty()) return FILE_ATTRIBUTE_DIRECTORY;
+    struct stat st;
+    if (::fstatat(path.dir.get(), path.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        set_error(error_from_errno(errno));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Win32 answers 0 for a NULL string rather than faulting.
+int WINAPI lstrlenA(LPCSTR lpString) {
+    return lpString ? static_cast<int>(std::strlen(lpString)) : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,404 @@
+// Files on the C: drive, as the data file and the memo file use them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string in_data(const std::string& name) { return "C:\\data\\" + name; }
+
+HANDLE open_file(const std::string& path, DWORD disposition, DWORD access = kReadWrite,
+                 DWORD share = 0) {
+    return CreateFileA(path.c_str(), access, share, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+bool write_text(HANDLE h, const std::string& text) {
+    DWORD written = 0;
+    return WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) && written == text.size();
+}
+
+std::string contents(const std::string& path) {
+    HANDLE h = open_file(path, OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ);
+    if (h == INVALID_HANDLE_VALUE) return "<cannot open>";
+    std::string text(GetFileSize(h, NULL), '\0');
+    DWORD got = 0;
+    if (!text.empty() && !ReadFile(h, &text[0], (DWORD)text.size(), &got, NULL))
+        text = "<cannot read>";
+    CloseHandle(h);
+    return text.substr(0, got);
+}
+
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// C:\data is the program's folder; the tests make it if it is missing and remove it again.
+class Files : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        made_data_ = CreateDirectoryA("C:\\data", NULL) != FALSE;
+        if (!made_data_) {
+            ASSERT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+        }
+    }
+    static void TearDownTestSuite() {
+        if (made_data_) RemoveDirectoryA("C:\\data");
+    }
+    // Files and folders a test made, removed in reverse order when it ends.
+    void made(const std::string& path) { made_.push_back(path); }
+    void TearDown() override {
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+            if (!DeleteFileA(it->c_str())) RemoveDirectoryA(it->c_str());
+        }
+    }
+
+private:
+    static bool made_data_;
+    std::vector<std::string> made_;
+};
+
+bool Files::made_data_ = false;
+
+TEST_F(Files, CreateAlwaysReportsAndTruncatesAnExistingFile) {
+    const std::string path = in_data("create-always.dat");
+    made(path);
+    SetLastError(0xdeadbeef);
+    HANDLE h = open_file(path, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(0u, GetLastError()) << "a new file";
+    EXPECT_TRUE(write_text(h, "first contents"));
+    CloseHandle(h);
+
+    SetLastError(0xdeadbeef);
+    h = open_file(path, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_EQ(0u, GetFileSize(h, NULL));
+    CloseHandle(h);
+}
+
+TEST_F(Files, DispositionsReportMissingAndExistingEntries) {
+    const std::string existing = in_data("existing.dat");
+    made(existing);
+    HANDLE h = open_file(existing, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    struct Case {
+        const char* what;
+        std::string path;
+        DWORD disposition;
+        DWORD error;
+    } cases[] = {
+        {"missing file", in_data("no-such-file.dat"), OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"missing file, truncate", in_data("no-such-file.dat"), TRUNCATE_EXISTING,
+         ERROR_FILE_NOT_FOUND},
+        // A missing folder is a different error from a missing file, whatever the disposition.
+        {"missing folder", in_data("no-such-folder\\x.dat"), CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+        {"missing folder, open", in_data("no-such-folder\\x.dat"), OPEN_EXISTING,
+         ERROR_PATH_NOT_FOUND},
+        {"folder opened as a file", "C:\\data", OPEN_EXISTING, ERROR_ACCESS_DENIED},
+        {"create new over a file", existing, CREATE_NEW, ERROR_FILE_EXISTS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(c.path, c.disposition));
+        EXPECT_EQ(c.error, GetLastError());
+    }
+    SetLastError(0xdeadbeef);
+    h = open_file(existing, OPEN_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError()) << "open always, existing file";
+    CloseHandle(h);
+}
+
+TEST_F(Files, ShareModeZeroLocksTheFileUntilClosed) {
+    const std::string path = in_data("locked.dat");
+    made(path);
+    HANDLE h = open_file(path, CREATE_ALWAYS, kReadWrite, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path, OPEN_EXISTING, GENERIC_READ, kShareAll));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    // CREATE_ALWAYS must not truncate a file it may not open.
+    EXPECT_TRUE(write_text(h, "kept"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path, CREATE_ALWAYS, GENERIC_WRITE, kShareAll));
+    EXPECT_EQ(4u, GetFileSize(h, NULL));
+
+    EXPECT_TRUE(CloseHandle(h));
+    HANDLE again = open_file(path, OPEN_EXISTING, GENERIC_READ, 0);
+    EXPECT_NE(INVALID_HANDLE_VALUE, again);
+    CloseHandle(again);
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+}
+
+TEST_F(Files, ShareModesOfBothOpensMustAgree) {
+    struct Case {
+        const char* what;
+        DWORD access1, share1, access2, share2;
+        bool second_opens;
+    } cases[] = {
+        {"both read, both share read", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ,
+         true},
+        // The first open does not share writing.
+        {"write after a read-only share", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        // The second open's own share mode excludes the first open's writing.
+        {"second excludes the first's write", kReadWrite, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         GENERIC_READ, FILE_SHARE_READ, false},
+        {"writer and reader sharing both ways", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+    };
+    const std::string path = in_data("shared.dat");
+    made(path);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HANDLE first = open_file(path, OPEN_ALWAYS, c.access1, c.share1);
+        ASSERT_NE(INVALID_HANDLE_VALUE, first);
+        SetLastError(0xdeadbeef);
+        HANDLE second = open_file(path, OPEN_EXISTING, c.access2, c.share2);
+        if (c.second_opens) {
+            EXPECT_NE(INVALID_HANDLE_VALUE, second);
+            CloseHandle(second);
+        } else {
+            EXPECT_EQ(INVALID_HANDLE_VALUE, second);
+            EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+        }
+        CloseHandle(first);
+    }
+}
+
+TEST_F(Files, FilePointerPlacesTheNextWrite) {
+    const std::string path = in_data("pointer.dat");
+    made(path);
+    HANDLE h = open_file(path, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_TRUE(write_text(h, "abc"));
+    CloseHandle(h);
+
+    h = open_file(path, OPEN_EXISTING, GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(3u, SetFilePointer(h, 0, NULL, FILE_END));
+    EXPECT_TRUE(write_text(h, "de"));
+    EXPECT_EQ(1u, SetFilePointer(h, 1, NULL, FILE_BEGIN));
+    EXPECT_TRUE(write_text(h, "X"));
+    EXPECT_EQ(4u, SetFilePointer(h, 2, NULL, FILE_CURRENT));
+    LONG high = 0;
+    EXPECT_EQ(5u, SetFilePointer(h, 0, &high, FILE_END));
+    EXPECT_EQ(0, high);
+    // Before the start of the file: refused, and the pointer stays where it was.
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(h, -6, NULL, FILE_CURRENT));
+    EXPECT_EQ((DWORD)ERROR_NEGATIVE_SEEK, GetLastError());
+    EXPECT_EQ(5u, SetFilePointer(h, 0, NULL, FILE_CURRENT));
+    CloseHandle(h);
+    EXPECT_EQ("aXcde", contents(path));
+}
+
+TEST_F(Files, DotDotNeverClimbsAboveTheDriveRoot) {
+    made("C:\\escape.dat");
+    HANDLE h = open_file("C:\\data\\..\\..\\escape.dat", CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    EXPECT_TRUE(exists("C:\\escape.dat"));
+#ifndef _WIN32
+    // On Linux the drive is a folder: the file lands in it, not beside it.
+    if (const char* drive = std::getenv("MEASURE_DRIVE_C")) {
+        std::FILE* inside = std::fopen((std::string(drive) + "/escape.dat").c_str(), "rb");
+        EXPECT_NE(nullptr, inside);
+        if (inside) std::fclose(inside);
+        std::FILE* outside = std::fopen((std::string(drive) + "/../escape.dat").c_str(), "rb");
+        EXPECT_EQ(nullptr, outside);
+        if (outside) std::fclose(outside);
+    }
+#endif
+}
+
+TEST_F(Files, SpellingsOfOnePath) {
+    const std::string path = in_data("same.dat");
+    made(path);
+    HANDLE h = open_file(path, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_TRUE(write_text(h, "same"));
+    CloseHandle(h);
+    const char* spellings[] = {
+        "C:/data/same.dat",                 // '/' separates as '\' does
+        "c:\\data\\same.dat",               // drive letter in either case
+        "C:\\DATA\\Same.DAT",               // names ignore letter case
+        "C:\\data\\\\.\\same.dat",          // empty and "." components vanish
+        "C:\\data\\missing\\..\\same.dat",  // ".." is resolved before the folder is looked up
+        "C:\\data\\same.dat.",              // a trailing dot is stripped
+        "C:\\data\\same.dat ",              // so is a trailing space
+    };
+    for (const char* spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        EXPECT_EQ("same", contents(spelling));
+    }
+}
+
+TEST_F(Files, NamesWindowsRejects) {
+    struct Case {
+        const char* name;
+        bool on_windows;  // false: the layer's rule only, not checked in the Windows build
+    } cases[] = {
+        // Characters no Win32 file name may hold.
+        {"a<b.dat", true},
+        {"a>b.dat", true},
+        {"a?b.dat", true},
+        {"a*b.dat", true},
+        {"a|b.dat", true},
+        {"a\"b.dat", true},
+        {"a\x01.dat", true},  // control characters
+        {"a\x1f.dat", true},
+        // Windows refuses ':' outside the drive prefix, but Wine wrongly accepts it.
+        {"a:b.dat", false},
+        // Device names, in any case and with any extension: Windows opens the device itself,
+        // the layer refuses them as file names.
+        {"CON", false},
+        {"con.dat", false},
+        {"Nul.txt", false},
+        {"aux.tar.gz", false},
+        {"PRN", false},
+        {"com1.dat", false},
+        {"LPT9", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+#ifdef _WIN32
+        if (!c.on_windows) continue;
+#endif
+        const std::string path = in_data(c.name);
+        SetLastError(0xdeadbeef);
+        HANDLE h = open_file(path, CREATE_ALWAYS);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, h);
+        EXPECT_EQ((DWORD)ERROR_INVALID_NAME, GetLastError());
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            DeleteFileA(path.c_str());
+        }
+    }
+}
+
+TEST_F(Files, NamesCloseToRejectedOnesWork) {
+    const char* names[] = {
+        "console.dat",  // starts like a device name
+        "com10.dat",    // only COM1-COM9 are devices
+        "nul_file.dat",
+        "\xc3\xa9t\xc3\xa9.dat",  // non-ASCII bytes
+    };
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const std::string path = in_data(name);
+        made(path);
+        HANDLE h = open_file(path, CREATE_ALWAYS);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+        CloseHandle(h);
+        EXPECT_TRUE(exists(path));
+    }
+#ifndef _WIN32
+    // Non-ASCII bytes reach the disk unchanged, as UTF-8.
+    if (const char* drive = std::getenv("MEASURE_DRIVE_C")) {
+        std::FILE* f =
+            std::fopen((std::string(drive) + "/data/\xc3\xa9t\xc3\xa9.dat").c_str(), "rb");
+        EXPECT_NE(nullptr, f);
+        if (f) std::fclose(f);
+    }
+#endif
+}
+
+TEST_F(Files, PathLengths) {
+    const std::string base99(99, 'b');
+    const std::string path99 = in_data(base99 + ".dat");
+    const std::string path260 = in_data(std::string(260 - 8, 'c'));  // "C:\data\" is 8
+    const std::string path261 = in_data(std::string(261 - 8, 'c'));
+    made(path99);
+    made(path260);
+    for (const std::string& path : {path99, path260}) {
+        SCOPED_TRACE(path.size());
+        HANDLE h = open_file(path, CREATE_ALWAYS);
+        EXPECT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+        CloseHandle(h);
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file(path261, CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, GetLastError());
+}
+
+TEST_F(Files, WriteOnABadHandleFailsCleanly) {
+    HANDLE closed = open_file(in_data("closed.dat"), CREATE_ALWAYS);
+    made(in_data("closed.dat"));
+    ASSERT_NE(INVALID_HANDLE_VALUE, closed);
+    CloseHandle(closed);
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    struct Case {
+        const char* what;
+        HANDLE h;
+    } cases[] = {
+        {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE},
+        {"NULL", NULL},
+        {"closed file", closed},
+        {"an event", event},  // a live handle of another kind
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DWORD written = 12345;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(WriteFile(c.h, "x", 1, &written, NULL));
+        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+        EXPECT_EQ(0u, written);
+    }
+    CloseHandle(event);
+}
+
+TEST_F(Files, FoldersAndAttributes) {
+    const std::string dir = in_data("folder");
+    const std::string file = dir + "\\inside.dat";
+    made(dir);
+    made(file);
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), NULL));
+    EXPECT_NE(0u, GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA(dir.c_str(), NULL));
+    EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA(in_data("no-such-folder\\sub").c_str(), NULL));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+
+    HANDLE h = open_file(file, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    DWORD attributes = GetFileAttributesA(file.c_str());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(RemoveDirectoryA(dir.c_str()));
+    EXPECT_EQ((DWORD)ERROR_DIR_NOT_EMPTY, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(DeleteFileA(dir.c_str())) << "a folder is not deleted as a file";
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+
+    EXPECT_TRUE(DeleteFileA(file.c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.c_str()));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.c_str()));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+}
+
+}  // namespace
