@@ -298,7 +298,11 @@ TEST_F(Files, NamesCloseToRejectedOnesWork) {
         "console.dat",  // starts like a device name
         "com10.dat",    // only COM1-COM9 are devices
         "nul_file.dat",
-        "\xc3\xa9t\xc3\xa9.dat",  // non-ASCII bytes
+#ifndef _WIN32
+        // Non-ASCII bytes: UTF-8 on Linux. Under Wine the bytes are read in the ANSI code page
+        // (932 here), where this sequence is no valid name.
+        "\xc3\xa9t\xc3\xa9.dat",
+#endif
     };
     for (const char* name : names) {
         SCOPED_TRACE(name);
