@@ -91,6 +91,7 @@ typedef void* HGDIOBJ;
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEA
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(rgb) ((BYTE)(rgb))
 #define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
@@ -145,6 +146,23 @@ typedef struct _OVERLAPPED {
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+typedef CREATESTRUCTA CREATESTRUCT;
+typedef LPCREATESTRUCTA LPCREATESTRUCT;
 
 typedef struct tagWNDCLASSEXA {
     UINT cbSize;
@@ -212,7 +230,11 @@ typedef struct tagBITMAPINFO {
 #define ERROR_FILENAME_EXCED_RANGE 206
 #define ERROR_DIRECTORY 267
 #define ERROR_NOACCESS 998
+#define ERROR_MOD_NOT_FOUND 126
 #define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_TLW_WITH_WSCHILD 1406
+#define ERROR_INVALID_INDEX 1413
+#define ERROR_CONTROL_ID_NOT_FOUND 1421
 #define ERROR_CLASS_ALREADY_EXISTS 1410
 #define ERROR_CLASS_DOES_NOT_EXIST 1411
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
@@ -381,6 +403,7 @@ typedef struct tagBITMAPINFO {
 #define BLACKNESS ((DWORD)0x00000042)
 #define WHITENESS ((DWORD)0x00FF0062)
 #define SRCCOPY ((DWORD)0x00CC0020)
+#define PATCOPY ((DWORD)0x00F00021)
 #define PS_SOLID 0
 #define WHITE_BRUSH 0
 #define LTGRAY_BRUSH 1

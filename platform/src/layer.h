@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,12 @@ bool on_owner_thread();
 bool serve_sends();
 // True if a cross-thread send is waiting for the owner. Caller holds sync_mutex().
 bool sends_pending_locked();
+// Runs `fn` on the owner thread and returns its result: at once on the owner thread (or when no
+// owner exists yet), else queued like a cross-thread send to `target` (may be NULL) and waited
+// for. If `target` is destroyed before the owner gets to it, the call returns 0.
+LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn);
+// Ends every send still queued for `hwnd` with the result 0 (the window is being destroyed).
+void release_sends_to(HWND hwnd);
 
 // ---- window.cpp: the window tree ----
 
@@ -95,6 +102,39 @@ LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // The dialog font's Qt face: the template's face name mapped to an installed face
 // ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
 QFont dialog_font(const std::string& face, int point_size);
+
+// The thickness of a window's non-client frame in pixels (WS_BORDER 1, WS_DLGFRAME 3, ...);
+// 0 for a top-level window, whose Qt widget is its client area.
+int frame_width(const Window& w);
+
+// ---- controls.cpp: the "Button" and "Static" controls, made like create_edit ----
+
+std::shared_ptr<Window> create_button(HWND parent, QWidget* parent_widget, int id, DWORD style,
+                                      DWORD ex_style, const std::string& text, const QRect& rect,
+                                      const QFont& font);
+std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int id, DWORD style,
+                                      DWORD ex_style, const std::string& text, const QRect& rect,
+                                      const QFont& font);
+
+// ---- paint.cpp: windows of registered classes ----
+
+// A window of the registered class `class_name` (case-insensitive), entered into the window
+// tree, before WM_CREATE; nullptr if no such class is registered. Owner thread only.
+std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND parent,
+                                            QWidget* parent_widget, int id, DWORD style,
+                                            DWORD ex_style, const std::string& text,
+                                            const QRect& rect, HINSTANCE instance);
+
+// ---- dialog.cpp ----
+
+// The dialog manager's part of the message loop: handles a posted message meant for a dialog
+// or one of its controls (Esc, Enter) and returns true, or returns false to dispatch it.
+bool dialog_message(const MSG& msg);
+
+// ---- timer.cpp ----
+
+// Stops every timer of a window that is being destroyed. Owner thread only.
+void kill_window_timers(HWND hwnd);
 
 // ---- edit.cpp: the "Edit" control ----
 

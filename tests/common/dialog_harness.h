@@ -2,8 +2,8 @@
 // program would: the body gets the dialog's handle and talks to it through the Win32 API only.
 #pragma once
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 
 #include <functional>
 #include <string>
@@ -18,10 +18,8 @@ inline DWORD Now() { return GetTickCount(); }
 inline bool WaitFor(const std::function<bool()>& cond, DWORD timeout_ms = 5000) {
     DWORD start = Now();
     for (;;) {
-        if (cond())
-            return true;
-        if (Now() - start > timeout_ms)
-            return false;
+        if (cond()) return true;
+        if (Now() - start > timeout_ms) return false;
         Sleep(2);
     }
 }
@@ -31,13 +29,18 @@ struct Driver {
     std::function<void(HWND)> body;
     DWORD timeout_ms;
     HWND hwnd;
+    volatile bool dialog_returned;
 };
 
 inline unsigned __stdcall DriverThread(void* arg) {
     Driver* d = static_cast<Driver*>(arg);
-    WaitFor([d] { return *d->hwnd_slot != nullptr; }, d->timeout_ms);
+    // A dialog that fails to start returns at once: stop waiting for its handle then.
+    WaitFor([d] { return *d->hwnd_slot != nullptr || d->dialog_returned; }, d->timeout_ms);
     d->hwnd = *d->hwnd_slot;
     if (d->hwnd) {
+        // The handle is stored early in WM_INITDIALOG; a send is served only once the dialog's
+        // thread is in its message loop, so the body starts after initialisation has ended.
+        SendMessageA(d->hwnd, WM_NULL, 0, 0);
         d->body(d->hwnd);
         PostMessageA(d->hwnd, WM_COMMAND, IDCANCEL, 0);
     }
@@ -51,13 +54,18 @@ inline unsigned __stdcall DriverThread(void* arg) {
 inline INT_PTR Drive(HWND volatile* hwnd_slot, const std::function<INT_PTR()>& run_dialog,
                      const std::function<void(HWND)>& body, DWORD timeout_ms = 10000) {
     *hwnd_slot = nullptr;
-    Driver d{hwnd_slot, body, timeout_ms, nullptr};
+    Driver d{hwnd_slot, body, timeout_ms, nullptr, false};
     unsigned id = 0;
-    HANDLE thread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DriverThread, &d, 0, &id));
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DriverThread, &d, 0, &id));
     INT_PTR result = run_dialog();
+    d.dialog_returned = true;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+#ifdef ADD_FAILURE  // in tests (gtest included first), a body that never ran is a failure
+    if (!d.hwnd)
+        ADD_FAILURE() << "the dialog never stored its handle (DialogBoxParamA returned "
+                      << static_cast<long long>(result) << ")";
+#endif
     return result;
 }
 

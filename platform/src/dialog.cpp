@@ -1,0 +1,325 @@
+// Modal dialogs built from the embedded resource script, and the dialog manager's defaults.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QWidget>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "layer.h"
+#include "rc.h"
+
+// The program's res/resource.h and res/measure.rc, embedded by the build.
+extern const char w32_resource_script[];
+
+namespace w32 {
+namespace {
+
+struct DialogWindow : Window {
+    int base_x = 0;  // dialog base units, in pixels
+    int base_y = 0;
+    std::atomic<bool> ended{false};
+    std::atomic<INT_PTR> result{0};
+    QEventLoop* loop = nullptr;  // owner thread only; set while the modal loop runs
+};
+
+std::shared_ptr<DialogWindow> find_dialog(HWND hwnd) {
+    return std::dynamic_pointer_cast<DialogWindow>(find_window(hwnd));
+}
+
+// Win32's MulDiv: a * b / c rounded to the nearest integer, halves away from zero.
+int mul_div(int a, int b, int c) {
+    long long p = static_cast<long long>(a) * b;
+    long long q = p >= 0 ? (p + c / 2) / c : (p - c / 2) / c;
+    return static_cast<int>(q);
+}
+
+const rc::Script& resources() {
+    static const rc::Script script = [] {
+        rc::Script s = rc::parse(w32_resource_script);
+        if (!s.error.empty()) std::fprintf(stderr, "resource script: %s\n", s.error.c_str());
+        return s;
+    }();
+    return script;
+}
+
+// What the dialog manager does for Esc, the close box and WM_CLOSE.
+void send_cancel(HWND dlg) {
+    SendMessageA(dlg, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
+}
+
+// Enter: the focused push button, else the dialog's default push button, else IDOK.
+void send_enter(HWND dlg, HWND focus) {
+    auto d = find_window(dlg);
+    if (!d) return;
+    HWND button = nullptr;
+    auto f = find_window(focus);
+    if (f && f->parent == dlg && f->class_name == "Button") {
+        button = focus;
+    } else {
+        std::vector<HWND> kids = d->children;
+        for (HWND k : kids) {
+            auto c = find_window(k);
+            if (c && c->class_name == "Button" && (c->style & 0xF) == BS_DEFPUSHBUTTON) {
+                button = k;
+                break;
+            }
+        }
+    }
+    int id = button ? GetDlgCtrlID(button) : IDOK;
+    if (!button) button = GetDlgItem(dlg, IDOK);
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+// The control whose Qt view holds the keyboard focus, or NULL.
+HWND focused_control(HWND dlg) {
+    auto d = find_window(dlg);
+    QWidget* focus = QApplication::focusWidget();
+    if (!d || !focus) return nullptr;
+    for (HWND k : d->children) {
+        auto c = find_window(k);
+        if (c && c->widget && (c->widget == focus || c->widget->isAncestorOf(focus))) return k;
+    }
+    return nullptr;
+}
+
+// Leaves the modal loop of an ended dialog, hiding it as Win32 does at once. Owner thread.
+void leave_loop(HWND hwnd) {
+    auto d = find_dialog(hwnd);
+    if (!d) return;
+    if (d->widget) d->widget->hide();
+    if (d->loop) d->loop->quit();
+}
+
+class DialogWidget : public QWidget {
+public:
+    explicit DialogWidget(HWND hwnd) : hwnd_(hwnd) {}
+
+protected:
+    // The close box: WM_SYSCOMMAND SC_CLOSE, which ends in WM_COMMAND IDCANCEL.
+    void closeEvent(QCloseEvent* e) override {
+        e->ignore();
+        SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    // Esc and Enter anywhere in the dialog that no control took for itself.
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Escape) {
+            e->accept();
+            send_cancel(hwnd_);
+            return;
+        }
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            e->accept();
+            send_enter(hwnd_, focused_control(hwnd_));
+            return;
+        }
+        QWidget::keyPressEvent(e);
+    }
+
+private:
+    HWND hwnd_;
+};
+
+LRESULT def_dlg_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_CLOSE) {
+        PostMessageA(hwnd, WM_COMMAND, IDCANCEL,
+                     reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDCANCEL)));
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// The dialog's window procedure: the program's dialog procedure first, then the defaults.
+LRESULT CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto d = find_dialog(hwnd);
+    if (!d) return 0;
+    INT_PTR handled = d->dlgproc ? d->dlgproc(hwnd, msg, wp, lp) : 0;
+    if (msg == WM_DESTROY) {
+        // A dialog destroyed before EndDialog still ends its modal loop.
+        d->ended = true;
+        leave_loop(hwnd);
+    }
+    if (handled) {
+        // A handled message returns DWLP_MSGRESULT (never set here, so 0), except for the few
+        // whose result is the procedure's own return value.
+        return msg == WM_INITDIALOG ? handled : 0;
+    }
+    if (!IsWindow(hwnd)) return 0;
+    return def_dlg_proc(hwnd, msg, wp, lp);
+}
+
+// Creates the dialog and its controls, hidden. Returns NULL if a control cannot be made.
+HWND build(const rc::Dialog& t, HINSTANCE instance, DLGPROC proc) {
+    auto d = std::make_shared<DialogWindow>();
+    d->class_name = "#32770";
+    d->proc = dialog_proc;
+    d->dlgproc = proc;
+    d->style = t.style;
+    d->ex_style = t.ex_style;
+    d->instance = instance ? instance : GetModuleHandleA(nullptr);
+    d->text = t.caption;
+    HWND hdlg = add_window(d);
+
+    auto* view = new DialogWidget(hdlg);
+    view->setWindowTitle(QString::fromStdString(t.caption));
+    QFont font = dialog_font(t.font_face.empty() ? "MS Shell Dlg" : t.font_face,
+                             t.font_size > 0 ? t.font_size : 8);
+    view->setFont(font);
+    // Base units as Win32 computes them: the average width of the 52 letters, rounded, and
+    // the font's height.
+    QFontMetrics fm(font);
+    int extent = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    d->base_x = (extent / 26 + 1) / 2;
+    d->base_y = fm.height();
+    view->resize(mul_div(t.cx, d->base_x, 4), mul_div(t.cy, d->base_y, 8));
+    view->move(mul_div(t.x, d->base_x, 4), mul_div(t.y, d->base_y, 8));
+    d->widget = view;
+
+    for (const rc::Control& c : t.controls) {
+        HWND h = CreateWindowExA(
+            c.ex_style, c.class_name.c_str(), c.text.c_str(), c.style, mul_div(c.x, d->base_x, 4),
+            mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4), mul_div(c.cy, d->base_y, 8),
+            hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), d->instance, nullptr);
+        if (!h) {
+            DestroyWindow(hdlg);
+            return nullptr;
+        }
+    }
+    return hdlg;
+}
+
+const rc::Dialog* find_template(LPCSTR name) {
+    if (!name) return nullptr;
+    if (IS_INTRESOURCE(name)) return rc::find_dialog(resources(), LOWORD(name), "");
+    if (name[0] == '#') return rc::find_dialog(resources(), std::atoi(name + 1), "");
+    return rc::find_dialog(resources(), -1, name);
+}
+
+}  // namespace
+
+bool dialog_message(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || (msg.wParam != VK_ESCAPE && msg.wParam != VK_RETURN))
+        return false;
+    auto target = find_window(msg.hwnd);
+    // A multi-line edit keeps Enter for itself: it ends a line there.
+    if (!target ||
+        (msg.wParam == VK_RETURN && target->class_name == "Edit" && (target->style & ES_MULTILINE)))
+        return false;
+    for (HWND h = msg.hwnd; h;) {
+        auto w = find_window(h);
+        if (!w) return false;
+        if (find_dialog(h)) {
+            if (msg.wParam == VK_ESCAPE)
+                send_cancel(h);
+            else
+                send_enter(h, msg.hwnd);
+            return true;
+        }
+        h = w->parent;
+    }
+    return false;
+}
+
+}  // namespace w32
+
+extern "C" {
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam) {
+    using namespace w32;
+    ensure_app();
+    if (!on_owner_thread()) {
+        // Every window belongs to the owner thread: the dialog runs there while this waits.
+        return run_on_owner(nullptr, [=] {
+            return DialogBoxParamA(hInstance, lpTemplateName, hWndParent, lpDialogFunc,
+                                   dwInitParam);
+        });
+    }
+    const rc::Dialog* t = find_template(lpTemplateName);
+    if (!t) {
+        set_error(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return -1;
+    }
+    HWND hdlg = build(*t, hInstance, lpDialogFunc);
+    if (!hdlg) return -1;
+    auto d = find_dialog(hdlg);
+    HWND first = d->children.empty() ? nullptr : d->children.front();
+
+    LRESULT focus = SendMessageA(hdlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), dwInitParam);
+    if (focus && first && !d->ended) {
+        if (auto f = find_window(first); f && f->widget) f->widget->setFocus();
+    }
+    if (!d->ended && d->widget) {
+        d->widget->show();
+        QEventLoop loop;
+        d->loop = &loop;
+        while (!d->ended) loop.exec();
+        d->loop = nullptr;
+    }
+    INT_PTR result = d->result;
+    if (IsWindow(hdlg)) DestroyWindow(hdlg);
+    // The widgets go now, not at some later turn of an event loop that may never come.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
+}
+
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
+    using namespace w32;
+    auto d = find_dialog(hDlg);
+    if (!d) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    d->result = nResult;
+    d->ended = true;
+    if (on_owner_thread())
+        leave_loop(hDlg);
+    else
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [hDlg] { leave_loop(hDlg); }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect) {
+    using namespace w32;
+    auto d = find_dialog(hDlg);
+    if (!d || !lpRect) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    lpRect->left = mul_div(lpRect->left, d->base_x, 4);
+    lpRect->right = mul_div(lpRect->right, d->base_x, 4);
+    lpRect->top = mul_div(lpRect->top, d->base_y, 8);
+    lpRect->bottom = mul_div(lpRect->bottom, d->base_y, 8);
+    return TRUE;
+}
+
+BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
+    HWND item = GetDlgItem(hDlg, nIDDlgItem);
+    if (!item) return FALSE;
+    return static_cast<BOOL>(SendMessageA(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)));
+}
+
+UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax) {
+    if (!lpString || cchMax <= 0) return 0;
+    HWND item = GetDlgItem(hDlg, nIDDlgItem);
+    if (!item) {
+        lpString[0] = '\0';
+        return 0;
+    }
+    return static_cast<UINT>(
+        SendMessageA(item, WM_GETTEXT, cchMax, reinterpret_cast<LPARAM>(lpString)));
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam,
+                                   LPARAM lParam) {
+    HWND item = GetDlgItem(hDlg, nIDDlgItem);
+    if (!item) return 0;
+    return SendMessageA(item, Msg, wParam, lParam);
+}
+
+}  // extern "C"

@@ -1,0 +1,243 @@
+// The owner thread, cross-thread sends and posted messages.
+//
+// One thread owns every window: the one that first needed the QApplication. A SendMessageA from
+// another thread is queued here and carried to the owner by a queued invocation on Qt's event
+// loop; the sender blocks until the owner has run it. Posted messages wait in a queue of their
+// own that the owner's event loop drains (the modal loop of DialogBoxParamA) or PeekMessageA
+// reads.
+#include <QApplication>
+#include <QMetaObject>
+#include <atomic>
+#include <deque>
+#include <thread>
+
+#include "layer.h"
+
+namespace w32 {
+namespace {
+
+struct PendingSend {
+    HWND target{};
+    std::function<LRESULT()> fn;
+    LRESULT result = 0;
+    bool done = false;
+};
+
+// Guarded by sync_mutex(), so that a wait for events can also watch for sends.
+struct Queues {
+    std::deque<std::shared_ptr<PendingSend>> sends;
+    std::deque<MSG> posted;
+    bool sends_wake_queued = false;
+    bool posted_wake_queued = false;
+};
+
+Queues& queues() {
+    static Queues q;
+    return q;
+}
+
+std::atomic<bool> app_ready{false};
+std::thread::id owner_id;
+
+void post_to_owner(void (*fn)()) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::QueuedConnection);
+}
+
+void serve_sends_from_loop() { serve_sends(); }
+
+// PeekMessageA's filter: a window takes its own messages and those of its descendants;
+// (HWND)-1 takes only messages posted to no window.
+bool message_matches(const MSG& m, HWND hwnd, UINT lo, UINT hi) {
+    if (hwnd == reinterpret_cast<HWND>(-1)) {
+        if (m.hwnd)
+            return false;
+    } else if (hwnd) {
+        HWND h = m.hwnd;
+        while (h && h != hwnd) {
+            auto w = find_window(h);
+            h = w ? w->parent : nullptr;
+        }
+        if (!h)
+            return false;
+    }
+    return (lo == 0 && hi == 0) || (m.message >= lo && m.message <= hi);
+}
+
+void dispatch(const MSG& m) {
+    if (dialog_message(m)) return;
+    if (m.message == WM_TIMER && m.lParam) {
+        reinterpret_cast<TIMERPROC>(m.lParam)(m.hwnd, WM_TIMER, m.wParam, GetTickCount());
+        return;
+    }
+    if (m.hwnd) call_window_proc(m.hwnd, m.message, m.wParam, m.lParam);
+}
+
+// Dispatches what has been posted, in order, as the owner's message loop does. Like GetMessage,
+// it serves the sends waiting for the owner before each posted message.
+void dispatch_posted() {
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().posted_wake_queued = false;
+    }
+    for (;;) {
+        serve_sends();
+        MSG m;
+        {
+            std::lock_guard<std::mutex> lock(sync_mutex());
+            if (queues().posted.empty()) return;
+            m = queues().posted.front();
+            queues().posted.pop_front();
+        }
+        dispatch(m);
+    }
+}
+
+}  // namespace
+
+void ensure_app() {
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char arg0[] = "measure";
+    static char* argv[] = {arg0, nullptr};
+    // Lives as long as the process: windows may be made and used until the very end.
+    new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    owner_id = std::this_thread::get_id();
+    app_ready = true;
+    // Messages posted before there was an event loop to wake.
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        wake = !queues().posted.empty() && !queues().posted_wake_queued;
+        queues().posted_wake_queued = queues().posted_wake_queued || wake;
+    }
+    if (wake) post_to_owner(dispatch_posted);
+}
+
+bool on_owner_thread() { return app_ready && std::this_thread::get_id() == owner_id; }
+
+bool serve_sends() {
+    if (!on_owner_thread()) return false;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().sends_wake_queued = false;
+    }
+    bool any = false;
+    for (;;) {
+        std::shared_ptr<PendingSend> p;
+        {
+            std::lock_guard<std::mutex> lock(sync_mutex());
+            if (queues().sends.empty()) break;
+            p = queues().sends.front();
+            queues().sends.pop_front();
+        }
+        // Run without the lock: the procedure may send, wait or run a nested loop.
+        LRESULT r = p->fn();
+        {
+            std::lock_guard<std::mutex> lock(sync_mutex());
+            p->result = r;
+            p->done = true;
+        }
+        sync_cv().notify_all();
+        any = true;
+    }
+    return any;
+}
+
+bool sends_pending_locked() { return !queues().sends.empty(); }
+
+LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
+    if (!app_ready || on_owner_thread()) return fn();
+    auto p = std::make_shared<PendingSend>();
+    p->target = target;
+    p->fn = fn;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().sends.push_back(p);
+        wake = !queues().sends_wake_queued;
+        queues().sends_wake_queued = true;
+    }
+    // Wakes an owner blocked in MsgWaitForMultipleObjects(QS_SENDMESSAGE) ...
+    sync_cv().notify_all();
+    // ... and one in Qt's event loop.
+    if (wake) post_to_owner(serve_sends_from_loop);
+    std::unique_lock<std::mutex> lock(sync_mutex());
+    sync_cv().wait(lock, [&] { return p->done; });
+    return p->result;
+}
+
+void release_sends_to(HWND hwnd) {
+    if (!hwnd) return;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        auto& sends = queues().sends;
+        for (auto it = sends.begin(); it != sends.end();) {
+            if ((*it)->target == hwnd) {
+                (*it)->result = 0;
+                (*it)->done = true;
+                it = sends.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    sync_cv().notify_all();
+}
+
+}  // namespace w32
+
+extern "C" {
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    using namespace w32;
+    if (!find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (on_owner_thread()) return call_window_proc(hWnd, Msg, wParam, lParam);
+    return run_on_owner(hWnd, [=] { return call_window_proc(hWnd, Msg, wParam, lParam); });
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    using namespace w32;
+    if (hWnd && !find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    MSG m{};
+    m.hwnd = hWnd;
+    m.message = Msg;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    m.time = GetTickCount();
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().posted.push_back(m);
+        wake = app_ready && !queues().posted_wake_queued;
+        if (wake) queues().posted_wake_queued = true;
+    }
+    sync_cv().notify_all();
+    if (wake) post_to_owner(dispatch_posted);
+    return TRUE;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                         UINT wRemoveMsg) {
+    using namespace w32;
+    // Only the owner thread has a message queue: other threads own no windows.
+    if (!on_owner_thread()) return FALSE;
+    serve_sends();
+    std::lock_guard<std::mutex> lock(sync_mutex());
+    auto& posted = queues().posted;
+    for (auto it = posted.begin(); it != posted.end(); ++it) {
+        if (!message_matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) continue;
+        if (lpMsg) *lpMsg = *it;
+        if (wRemoveMsg & PM_REMOVE) posted.erase(it);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // extern "C"

@@ -1,0 +1,386 @@
+// Windows of registered classes and their painting: the update region, WM_PAINT, BeginPaint.
+//
+// InvalidateRect only adds to the window's update region (from any thread) and asks Qt, on the
+// owner thread, to repaint that area later. Qt's paint event adds what it must repaint itself
+// (a window uncovered, shown or resized) and calls the window procedure with WM_PAINT;
+// BeginPaint hands the procedure a DC over the event's painter, clipped to the update region.
+#include <QApplication>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QRegion>
+#include <QWidget>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "layer.h"
+
+namespace w32 {
+namespace {
+
+struct ClassInfo {
+    std::string name;
+    WNDPROC proc{};
+    ATOM atom = 0;
+};
+
+// Class names are case-insensitive.
+std::string key_of(const char* name) {
+    std::string k(name);
+    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return k;
+}
+
+struct Classes {
+    std::mutex mutex;
+    std::map<std::string, ClassInfo> by_name;
+    ATOM next_atom = 0xC000;  // where Win32's registered class atoms start
+};
+
+Classes& classes() {
+    static Classes c;
+    return c;
+}
+
+struct ClassWindow : Window {
+    // Guarded by paint_mutex(): InvalidateRect may come from any thread.
+    QRegion update;  // client coordinates
+    bool erase = false;
+    bool repaint_queued = false;
+    QSize client;
+    // Owner thread only: the painter of the paint event in progress, or a scratch one for a
+    // BeginPaint outside of it.
+    QPainter* painter = nullptr;
+    bool painter_saved = false;
+    std::unique_ptr<QImage> scratch_image;
+    std::unique_ptr<QPainter> scratch_painter;
+};
+
+std::mutex& paint_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Every live window of a registered class, for InvalidateRect(NULL, ...).
+std::set<HWND>& class_windows() {
+    static std::set<HWND> s;
+    return s;
+}
+
+std::shared_ptr<ClassWindow> find_class_window(HWND hwnd) {
+    return std::dynamic_pointer_cast<ClassWindow>(find_window(hwnd));
+}
+
+// Owner thread: passes the pending update region to Qt, which paints it at its next turn.
+void request_repaint(HWND hwnd) {
+    auto w = find_class_window(hwnd);
+    if (!w) return;
+    QRegion region;
+    {
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        region = w->update;
+        w->repaint_queued = false;
+    }
+    int b = frame_width(*w);
+    if (w->widget && !region.isEmpty()) w->widget->update(region.translated(b, b));
+}
+
+void invalidate(const std::shared_ptr<ClassWindow>& w, const QRect* rect, bool erase) {
+    bool queue = false;
+    {
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        QRect client(QPoint(0, 0), w->client);
+        QRect r = rect ? (*rect & client) : client;
+        if (!r.isEmpty()) w->update += r;
+        w->erase = w->erase || erase;
+        queue = !w->repaint_queued && !w->update.isEmpty();
+        if (queue) w->repaint_queued = true;
+    }
+    if (queue) {
+        HWND hwnd = w->hwnd;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [hwnd] { request_repaint(hwnd); }, Qt::QueuedConnection);
+    }
+}
+
+class PaintWidget : public QWidget {
+public:
+    PaintWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
+        // The window procedure paints every pixel it is asked for: no background erase.
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        // Qt repaints a widget whole when its window is activated if the palette differs
+        // between active and inactive; Win32 sends a child window no WM_PAINT for that.
+        QPalette pal = palette();
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            auto r = static_cast<QPalette::ColorRole>(role);
+            pal.setColor(QPalette::Inactive, r, pal.color(QPalette::Active, r));
+        }
+        setPalette(pal);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        if (auto w = find_class_window(hwnd_)) {
+            int b = frame_width(*w);
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            w->client = QSize(std::max(0, width() - 2 * b), std::max(0, height() - 2 * b));
+        }
+    }
+
+    void paintEvent(QPaintEvent* e) override {
+        auto w = find_class_window(hwnd_);
+        if (!w) return;
+        int b = frame_width(*w);
+        QPainter p(this);
+        if (b > 0) {
+            QRegion frame = QRegion(rect()) - QRegion(rect().adjusted(b, b, -b, -b));
+            p.setClipRegion(frame);
+            p.fillRect(rect(), b == 1 ? QColor(Qt::black) : palette().window().color());
+            p.setClipping(false);
+        }
+        QRect client(0, 0, width() - 2 * b, height() - 2 * b);
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            w->update += e->region().translated(-b, -b) & client;
+        }
+        p.translate(b, b);
+        p.setClipRect(client);
+        w->painter = &p;
+        call_window_proc(hwnd_, WM_PAINT, 0, 0);
+        w->painter = nullptr;
+    }
+
+private:
+    HWND hwnd_;
+};
+
+}  // namespace
+
+std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND parent,
+                                            QWidget* parent_widget, int id, DWORD style,
+                                            DWORD ex_style, const std::string& text,
+                                            const QRect& rect, HINSTANCE instance) {
+    ClassInfo info;
+    {
+        std::lock_guard<std::mutex> lock(classes().mutex);
+        auto it = classes().by_name.find(key_of(class_name.c_str()));
+        if (it == classes().by_name.end()) return nullptr;
+        info = it->second;
+    }
+    auto w = std::make_shared<ClassWindow>();
+    w->class_name = info.name;
+    w->proc = info.proc;
+    w->parent = parent;
+    w->id = id;
+    w->style = style;
+    w->ex_style = ex_style;
+    w->text = text;
+    w->instance = instance;
+    int b = frame_width(*w);
+    w->client = QSize(std::max(0, rect.width() - 2 * b), std::max(0, rect.height() - 2 * b));
+    // A new window is invalid as a whole until its first paint.
+    w->update = QRegion(QRect(QPoint(0, 0), w->client));
+    w->erase = true;
+    HWND hwnd = add_window(w);
+    auto* view = new PaintWidget(hwnd, parent_widget);
+    view->setGeometry(rect);
+    if (!parent_widget) view->setWindowTitle(QString::fromStdString(text));
+    w->widget = view;
+    std::lock_guard<std::mutex> lock(paint_mutex());
+    class_windows().insert(hwnd);
+    return w;
+}
+
+}  // namespace w32
+
+extern "C" {
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
+    using namespace w32;
+    if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpszClassName ||
+        IS_INTRESOURCE(lpwcx->lpszClassName) || !lpwcx->lpfnWndProc) {
+        set_error(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(classes().mutex);
+    std::string key = key_of(lpwcx->lpszClassName);
+    if (classes().by_name.count(key)) {
+        set_error(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    ClassInfo info{lpwcx->lpszClassName, lpwcx->lpfnWndProc, classes().next_atom++};
+    classes().by_name[key] = info;
+    return info.atom;
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE) {
+    using namespace w32;
+    if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
+        set_error(ERROR_CLASS_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(classes().mutex);
+    if (classes().by_name.erase(key_of(lpClassName)) == 0) {
+        set_error(ERROR_CLASS_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
+    using namespace w32;
+    if (!hWnd) {
+        // Every window: each class window's whole client area, and every Qt window repaints.
+        std::vector<HWND> all;
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            all.assign(class_windows().begin(), class_windows().end());
+        }
+        for (HWND h : all) {
+            if (auto w = find_class_window(h)) {
+                invalidate(w, nullptr, bErase != FALSE);
+            } else {
+                std::lock_guard<std::mutex> lock(paint_mutex());
+                class_windows().erase(h);  // destroyed since
+            }
+        }
+        if (QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [] {
+                    for (QWidget* top : QApplication::topLevelWidgets()) top->update();
+                },
+                Qt::QueuedConnection);
+        return TRUE;
+    }
+    auto base = find_window(hWnd);
+    if (!base) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    auto w = std::dynamic_pointer_cast<ClassWindow>(base);
+    if (!w) {
+        // Dialogs and controls paint themselves: Qt repaints them whole.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [hWnd] {
+                if (auto x = find_window(hWnd); x && x->widget) x->widget->update();
+            },
+            Qt::QueuedConnection);
+        return TRUE;
+    }
+    if (lpRect) {
+        QRect r(lpRect->left, lpRect->top, lpRect->right - lpRect->left,
+                lpRect->bottom - lpRect->top);
+        invalidate(w, &r, bErase != FALSE);
+    } else {
+        invalidate(w, nullptr, bErase != FALSE);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetUpdateRect(HWND hWnd, LPRECT lpRect, BOOL) {
+    using namespace w32;
+    auto base = find_window(hWnd);
+    if (!base) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    QRect r;
+    if (auto w = std::dynamic_pointer_cast<ClassWindow>(base)) {
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        r = w->update.boundingRect();
+    }
+    if (lpRect)
+        *lpRect = r.isEmpty() ? RECT{0, 0, 0, 0}
+                              : RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    return !r.isEmpty();
+}
+
+BOOL WINAPI UpdateWindow(HWND hWnd) {
+    using namespace w32;
+    if (!find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    // WM_PAINT at once if anything is invalid: Qt paints the region now.
+    return static_cast<BOOL>(run_on_owner(hWnd, [hWnd]() -> LRESULT {
+        auto w = find_class_window(hWnd);
+        if (!w || !w->widget) return TRUE;
+        QRegion region;
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            region = w->update;
+        }
+        int b = frame_width(*w);
+        if (region.isEmpty() || !w->widget->isVisible()) return TRUE;
+        w->widget->repaint(region.translated(b, b));
+        // Qt paints only a window that is exposed on the screen. Win32 sends the WM_PAINT all
+        // the same; what it draws is shown when the exposure repaints the window.
+        bool unpainted;
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            unpainted = !w->update.isEmpty();
+        }
+        if (unpainted) call_window_proc(hWnd, WM_PAINT, 0, 0);
+        return TRUE;
+    }));
+}
+
+HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
+    using namespace w32;
+    auto w = find_class_window(hWnd);
+    if (!w || !lpPaint || !on_owner_thread()) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    QRegion region;
+    bool erase;
+    QSize client;
+    {
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        region = w->update;
+        erase = w->erase;
+        client = w->client;
+        w->update = QRegion();
+        w->erase = false;
+    }
+    QPainter* painter = w->painter;
+    if (painter) {
+        painter->save();
+        painter->setClipRegion(region, Qt::IntersectClip);
+        w->painter_saved = true;
+    } else {
+        // Outside a paint event nothing reaches the screen, but the region is validated.
+        w->scratch_image = std::make_unique<QImage>(
+            std::max(1, client.width()), std::max(1, client.height()), QImage::Format_RGB32);
+        w->scratch_painter = std::make_unique<QPainter>(w->scratch_image.get());
+        painter = w->scratch_painter.get();
+    }
+    std::memset(lpPaint, 0, sizeof(*lpPaint));
+    QRect r = region.boundingRect();
+    lpPaint->hdc = create_paint_dc(painter, client.width(), client.height());
+    lpPaint->fErase = erase;
+    if (!r.isEmpty())
+        lpPaint->rcPaint = RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    return lpPaint->hdc;
+}
+
+BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint) {
+    using namespace w32;
+    auto w = find_class_window(hWnd);
+    if (!w || !lpPaint || !on_owner_thread()) return FALSE;
+    if (lpPaint->hdc) release_paint_dc(lpPaint->hdc);
+    if (w->painter && w->painter_saved) {
+        w->painter->restore();
+        w->painter_saved = false;
+    }
+    w->scratch_painter.reset();
+    w->scratch_image.reset();
+    return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,389 @@
+// The window tree: handles, parents and children, geometry, text, creation and destruction.
+#include <QApplication>
+#include <QWidget>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "layer.h"
+
+namespace w32 {
+namespace {
+
+// Guards every Window's `children`, `parent` and `destroyed`: other threads look up dialog
+// items while the owner creates and destroys windows.
+std::mutex& tree_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string lower(const char* s) {
+    std::string out(s ? s : "");
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::shared_ptr<Window> find_or_fail(HWND hwnd) {
+    auto w = find_window(hwnd);
+    if (!w) set_error(ERROR_INVALID_WINDOW_HANDLE);
+    return w;
+}
+
+// Screen rectangle of the whole window, and screen position of its client area's origin.
+QRect window_rect(const Window& w) {
+    if (!w.widget) return QRect();
+    if (w.widget->isWindow()) return w.widget->frameGeometry();
+    return QRect(w.widget->mapToGlobal(QPoint(0, 0)), w.widget->size());
+}
+
+QPoint client_origin(const Window& w) {
+    if (!w.widget) return QPoint();
+    int b = frame_width(w);
+    return w.widget->mapToGlobal(QPoint(b, b));
+}
+
+RECT to_rect(const QRect& r) {
+    return RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+// Geometry lives in Qt widgets, which only the owner thread may touch.
+template <class F>
+BOOL on_owner(HWND hwnd, F f) {
+    return static_cast<BOOL>(run_on_owner(hwnd, [&]() -> LRESULT { return f(); }));
+}
+
+// Win32 sends WM_DESTROY to a window before its children, WM_NCDESTROY after them.
+void destroy_tree(const std::shared_ptr<Window>& w) {
+    call_window_proc(w->hwnd, WM_DESTROY, 0, 0);
+    std::vector<HWND> kids;
+    {
+        std::lock_guard<std::mutex> lock(tree_mutex());
+        kids = w->children;
+    }
+    for (HWND k : kids) {
+        if (auto child = find_window(k)) destroy_tree(child);
+    }
+    call_window_proc(w->hwnd, WM_NCDESTROY, 0, 0);
+    kill_window_timers(w->hwnd);
+    {
+        std::lock_guard<std::mutex> lock(tree_mutex());
+        w->destroyed = true;
+        w->children.clear();
+    }
+    remove_handle(w->hwnd, Kind::Window);
+    release_sends_to(w->hwnd);
+    w->widget = nullptr;
+}
+
+// The longest prefix of `s` that fits `max` bytes without cutting a UTF-8 sequence in two.
+size_t utf8_fit(const std::string& s, size_t max) {
+    if (s.size() <= max) return s.size();
+    size_t n = max;
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
+
+}  // namespace
+
+HWND add_window(const std::shared_ptr<Window>& w) {
+    w->hwnd = static_cast<HWND>(add_handle(Kind::Window, w));
+    if (w->parent) {
+        if (auto p = find_window(w->parent)) {
+            std::lock_guard<std::mutex> lock(tree_mutex());
+            p->children.push_back(w->hwnd);
+        }
+    }
+    return w->hwnd;
+}
+
+std::shared_ptr<Window> find_window(HWND hwnd) {
+    auto w = find<Window>(hwnd, Kind::Window);
+    if (!w) return nullptr;
+    std::lock_guard<std::mutex> lock(tree_mutex());
+    return w->destroyed ? nullptr : w;
+}
+
+LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto w = find_window(hwnd);
+    if (!w || !w->proc) return 0;
+    return w->proc(hwnd, msg, wp, lp);
+}
+
+int frame_width(const Window& w) {
+    if (!(w.style & WS_CHILD)) return 0;
+    int b = 0;
+    if (w.style & WS_THICKFRAME)
+        b = 4;  // SM_CXFRAME
+    else if ((w.style & WS_DLGFRAME) || (w.ex_style & WS_EX_DLGMODALFRAME))
+        b = 3;  // SM_CXDLGFRAME
+    else if (w.style & WS_BORDER)
+        b = 1;                                  // SM_CXBORDER
+    if (w.ex_style & WS_EX_CLIENTEDGE) b += 2;  // SM_CXEDGE
+    return b;
+}
+
+}  // namespace w32
+
+extern "C" {
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+    if (lpModuleName) {
+        w32::set_error(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));  // a 32-bit image base
+}
+
+BOOL WINAPI IsWindow(HWND hWnd) { return w32::find_window(hWnd) != nullptr; }
+
+HWND WINAPI GetParent(HWND hWnd) {
+    auto w = w32::find_or_fail(hWnd);
+    if (!w) return nullptr;
+    std::lock_guard<std::mutex> lock(w32::tree_mutex());
+    return w->parent;
+}
+
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
+    using namespace w32;
+    auto dlg = find_or_fail(hDlg);
+    if (!dlg) return nullptr;
+    std::vector<HWND> kids;
+    {
+        std::lock_guard<std::mutex> lock(tree_mutex());
+        kids = dlg->children;
+    }
+    for (HWND k : kids) {
+        auto c = find_window(k);
+        if (c && c->id == nIDDlgItem) return k;
+    }
+    set_error(ERROR_CONTROL_ID_NOT_FOUND);
+    return nullptr;
+}
+
+int WINAPI GetDlgCtrlID(HWND hWnd) {
+    auto w = w32::find_or_fail(hWnd);
+    return w ? w->id : 0;
+}
+
+LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w) return 0;
+    switch (nIndex) {
+        case GWL_STYLE:
+            return static_cast<LONG>(w->style);
+        case GWL_EXSTYLE:
+            return static_cast<LONG>(w->ex_style);
+        case GWL_ID:
+            return w->id;
+        case GWL_USERDATA:
+            return static_cast<LONG>(w->user_data);
+        case GWL_HINSTANCE:
+            return static_cast<LONG>(reinterpret_cast<intptr_t>(w->instance));
+        case GWL_HWNDPARENT: {
+            std::lock_guard<std::mutex> lock(tree_mutex());
+            return static_cast<LONG>(reinterpret_cast<intptr_t>(w->parent));
+        }
+        case DWLP_MSGRESULT:
+            if (w->dlgproc) return 0;  // no dialog procedure here ever sets a message result
+            break;
+    }
+    set_error(ERROR_INVALID_INDEX);
+    return 0;
+}
+
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
+    if (!lpString || nMaxCount <= 0) return 0;
+    lpString[0] = '\0';
+    return static_cast<int>(
+        SendMessageA(hWnd, WM_GETTEXT, nMaxCount, reinterpret_cast<LPARAM>(lpString)));
+}
+
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
+    return static_cast<BOOL>(SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)));
+}
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w || !lpRect) return FALSE;
+    return on_owner(hWnd, [&] {
+        *lpRect = to_rect(window_rect(*w));
+        return TRUE;
+    });
+}
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w || !lpRect) return FALSE;
+    return on_owner(hWnd, [&] {
+        int b = frame_width(*w);
+        QSize s = w->widget ? w->widget->size() : QSize();
+        *lpRect = RECT{0, 0, std::max(0, s.width() - 2 * b), std::max(0, s.height() - 2 * b)};
+        return TRUE;
+    });
+}
+
+int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints) {
+    using namespace w32;
+    std::shared_ptr<Window> from, to;
+    if ((hWndFrom && !(from = find_or_fail(hWndFrom))) || (hWndTo && !(to = find_or_fail(hWndTo))))
+        return 0;
+    QPoint d;
+    on_owner(hWndFrom ? hWndFrom : hWndTo, [&] {
+        d = (from ? client_origin(*from) : QPoint()) - (to ? client_origin(*to) : QPoint());
+        return TRUE;
+    });
+    for (UINT i = 0; lpPoints && i < cPoints; ++i) {
+        lpPoints[i].x += d.x();
+        lpPoints[i].y += d.y();
+    }
+    set_error(ERROR_SUCCESS);  // a 0 result is then not an error
+    return MAKELONG(static_cast<WORD>(d.x()), static_cast<WORD>(d.y()));
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w) return FALSE;
+    // Win32 lets only the thread that owns a window destroy it.
+    if (!on_owner_thread()) {
+        set_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (w->parent) {
+        if (auto p = find_window(w->parent)) {
+            std::lock_guard<std::mutex> lock(tree_mutex());
+            auto& c = p->children;
+            c.erase(std::remove(c.begin(), c.end(), hWnd), c.end());
+        }
+    }
+    QWidget* view = w->widget;
+    destroy_tree(w);
+    if (view) {
+        // Later: the window may be destroyed from inside one of its own Qt event handlers.
+        view->hide();
+        view->deleteLater();
+    }
+    return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    using namespace w32;
+    auto w = find_window(hWnd);
+    if (!w) return 0;
+    switch (Msg) {
+        case WM_SETTEXT:
+            w->text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+            if (w->widget && w->widget->isWindow())
+                w->widget->setWindowTitle(QString::fromStdString(w->text));
+            return TRUE;
+        case WM_GETTEXT: {
+            char* buf = reinterpret_cast<char*>(lParam);
+            if (!buf || wParam == 0) return 0;
+            size_t n = utf8_fit(w->text, wParam - 1);
+            std::memcpy(buf, w->text.data(), n);
+            buf[n] = '\0';
+            return static_cast<LRESULT>(n);
+        }
+        case WM_GETTEXTLENGTH:
+            return static_cast<LRESULT>(w->text.size());
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            if (BeginPaint(hWnd, &ps)) EndPaint(hWnd, &ps);
+            return 0;
+        }
+        case WM_CLOSE:
+            DestroyWindow(hWnd);
+            return 0;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(hWnd, WM_CLOSE, 0, 0);
+            return 0;
+    }
+    return 0;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam) {
+    using namespace w32;
+    if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
+        set_error(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    ensure_app();
+    if (!on_owner_thread()) {
+        // Every window belongs to the owner thread: make it there.
+        return reinterpret_cast<HWND>(run_on_owner(nullptr, [=] {
+            return reinterpret_cast<LRESULT>(
+                CreateWindowExA(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth,
+                                nHeight, hWndParent, hMenu, hInstance, lpParam));
+        }));
+    }
+    const bool child = (dwStyle & WS_CHILD) != 0;
+    std::shared_ptr<Window> parent;
+    if (hWndParent && !(parent = find_or_fail(hWndParent))) return nullptr;
+    if (child && !parent) {
+        set_error(ERROR_TLW_WITH_WSCHILD);
+        return nullptr;
+    }
+    if (!child) {
+        if (X == CW_USEDEFAULT) X = Y = 0;
+        if (nWidth == CW_USEDEFAULT) {
+            nWidth = 640;
+            nHeight = 480;
+        }
+    }
+    QWidget* parent_widget = child ? parent->widget : nullptr;
+    int b = child ? frame_width(*parent) : 0;
+    QRect rect(X + b, Y + b, std::max(0, nWidth), std::max(0, nHeight));
+    HWND owner = child ? hWndParent : nullptr;  // owners of top-level windows are not kept
+    int id = child ? static_cast<int>(reinterpret_cast<intptr_t>(hMenu)) : 0;
+    std::string text = lpWindowName ? lpWindowName : "";
+    QFont font = parent_widget ? parent_widget->font() : QApplication::font();
+
+    const std::string cls = lower(lpClassName);
+    std::shared_ptr<Window> w;
+    bool builtin = true;
+    if (cls == "button")
+        w = create_button(owner, parent_widget, id, dwStyle, dwExStyle, text, rect, font);
+    else if (cls == "static")
+        w = create_static(owner, parent_widget, id, dwStyle, dwExStyle, text, rect, font);
+    else if (cls == "edit")
+        w = create_edit(owner, parent_widget, id, dwStyle, dwExStyle, text, rect, font);
+    else {
+        builtin = false;
+        w = create_class_window(lpClassName, owner, parent_widget, id, dwStyle, dwExStyle, text,
+                                rect, hInstance);
+    }
+    if (!w) {
+        set_error(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    w->instance = hInstance;
+    HWND hwnd = w->hwnd;
+    if (!builtin) {
+        CREATESTRUCTA cs{lpParam,
+                         hInstance,
+                         hMenu,
+                         hWndParent,
+                         nHeight,
+                         nWidth,
+                         Y,
+                         X,
+                         static_cast<LONG>(dwStyle),
+                         lpWindowName,
+                         lpClassName,
+                         dwExStyle};
+        if (call_window_proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+            DestroyWindow(hwnd);
+            return nullptr;
+        }
+        if (!IsWindow(hwnd)) return nullptr;
+    }
+    if (w->widget) w->widget->setVisible((dwStyle & WS_VISIBLE) != 0);
+    return hwnd;
+}
+
+}  // extern "C"

@@ -1,0 +1,174 @@
+// SetTimer/KillTimer on the dialog's thread: ids, clamped periods, repetition, collapse.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+
+#include "dialog_harness.h"
+#include "resource.h"
+
+namespace {
+
+const UINT kStartRepeat = WM_APP + 1;
+const UINT kStartBusy = WM_APP + 2;
+const UINT kOnOwner = WM_APP + 3;  // sent: runs the std::function<void()> at lParam
+const UINT_PTR kPlainId = 9;       // a timer without a procedure
+const UINT_PTR kTickId = 7;
+const UINT_PTR kCheckId = 8;
+
+HWND volatile g_dlg;
+int volatile g_ticks;
+int volatile g_plain_ticks;
+int volatile g_ticks_after_kill = -1;
+bool volatile g_done;
+DWORD g_tick_times[8];
+HWND volatile g_tick_hwnd;
+UINT volatile g_tick_msg;
+
+void CALLBACK CheckAfterKill(HWND hwnd, UINT, UINT_PTR, DWORD) {
+    KillTimer(hwnd, kCheckId);
+    g_ticks_after_kill = g_ticks - 5;
+    g_done = true;
+}
+
+void CALLBACK CountTick(HWND hwnd, UINT msg, UINT_PTR id, DWORD) {
+    if (id != kTickId) return;
+    g_tick_hwnd = hwnd;
+    g_tick_msg = msg;
+    if (++g_ticks == 5) {
+        KillTimer(hwnd, kTickId);
+        // A later look shows whether any tick came after the kill.
+        SetTimer(hwnd, kCheckId, 100, CheckAfterKill);
+    }
+}
+
+DWORD NowMs() {
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return static_cast<DWORD>(t.QuadPart * 1000 / f.QuadPart);
+}
+
+// A 10 ms timer whose every other callback is busy for 35 ms: the three ticks that fall due
+// meanwhile must collapse into one, which comes at once, and the next one a period later.
+// Stored-up ticks would come back to back instead.
+void CALLBACK BusyTick(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+    DWORD start = NowMs();
+    int n = g_ticks;
+    if (n < 8) g_tick_times[n] = start;
+    g_ticks = n + 1;
+    if (n + 1 == 8) {
+        KillTimer(hwnd, id);
+        g_done = true;
+        return;
+    }
+    if (n % 2 == 0) {
+        while (NowMs() - start < 35) {
+        }
+    }
+}
+
+INT_PTR CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case kOnOwner:
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return TRUE;
+        case WM_TIMER:
+            if (wParam == kPlainId && ++g_plain_ticks == 3) KillTimer(hwnd, kPlainId);
+            return TRUE;
+        case WM_INITDIALOG:
+            g_dlg = hwnd;
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDCANCEL) EndDialog(hwnd, IDCANCEL);
+            return TRUE;
+        case kStartRepeat:
+            SetTimer(hwnd, kTickId, 20, CountTick);
+            return TRUE;
+        case kStartBusy:
+            SetTimer(hwnd, kTickId, 10, BusyTick);
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Runs `fn` on the dialog's thread, which owns the dialog and its timers.
+void OnOwner(HWND dlg, const std::function<void()>& fn) {
+    SendMessageA(dlg, kOnOwner, 0, reinterpret_cast<LPARAM>(&fn));
+}
+
+void RunTimerDialog(const std::function<void(HWND)>& body) {
+    g_ticks = 0;
+    g_plain_ticks = 0;
+    g_done = false;
+    harness::Drive(
+        &g_dlg,
+        [] {
+            return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MEASURE),
+                                   nullptr, TimerProc, 0);
+        },
+        body);
+}
+
+TEST(Timers, SetTimerReturnsTheIdWhateverThePeriod) {
+    RunTimerDialog([](HWND dlg) {
+        OnOwner(dlg, [dlg] {
+            // Each row: a period, clamped by Win32 to [USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM].
+            const UINT periods[] = {
+                100,                    // an ordinary period
+                0,                      // raised to the minimum
+                static_cast<UINT>(-5),  // a negative int: lowered to the maximum
+            };
+            for (UINT p : periods) {
+                SCOPED_TRACE(p);
+                EXPECT_EQ(SetTimer(dlg, 100, p, nullptr), 100u);
+                EXPECT_TRUE(KillTimer(dlg, 100));
+            }
+            // A timer that was never set cannot be killed.
+            EXPECT_FALSE(KillTimer(dlg, 100));
+            // A window handle that names no window (any more): no timer.
+            HWND child = CreateWindowExA(0, "Static", "", WS_CHILD, 0, 0, 5, 5, dlg, nullptr,
+                                         GetModuleHandleA(nullptr), nullptr);
+            ASSERT_NE(child, nullptr);
+            SendMessageA(child, WM_CLOSE, 0, 0);  // DefWindowProc's WM_CLOSE destroys it
+            ASSERT_FALSE(IsWindow(child));
+            SetLastError(0xdeadbeef);
+            EXPECT_EQ(SetTimer(child, 100, 100, nullptr), 0u);
+            // Windows sets 1400; Wine answers 6.
+            EXPECT_TRUE(GetLastError() == DWORD(ERROR_INVALID_WINDOW_HANDLE) ||
+                        GetLastError() == DWORD(ERROR_INVALID_HANDLE))
+                << GetLastError();
+        });
+    });
+}
+
+TEST(Timers, WithoutAProcTheWindowGetsWmTimer) {
+    RunTimerDialog([](HWND dlg) {
+        OnOwner(dlg, [dlg] { EXPECT_EQ(SetTimer(dlg, kPlainId, 10, nullptr), kPlainId); });
+        EXPECT_TRUE(harness::WaitFor([] { return g_plain_ticks >= 3; }));
+    });
+}
+
+TEST(Timers, FiresRepeatedlyUntilKilled) {
+    RunTimerDialog([](HWND dlg) {
+        ASSERT_TRUE(PostMessageA(dlg, kStartRepeat, 0, 0));
+        ASSERT_TRUE(harness::WaitFor([] { return g_done; }));
+        EXPECT_EQ(g_ticks_after_kill, 0);
+        EXPECT_EQ(g_tick_hwnd, dlg);
+        EXPECT_EQ(g_tick_msg, UINT(WM_TIMER));
+    });
+}
+
+TEST(Timers, TicksDueWhileBusyCollapseIntoOne) {
+    RunTimerDialog([](HWND dlg) {
+        ASSERT_TRUE(PostMessageA(dlg, kStartBusy, 0, 0));
+        ASSERT_TRUE(harness::WaitFor([] { return g_done; }));
+        for (int i = 0; i + 2 < 8; i += 2) {
+            // Ticks i (busy), i + 1 (the collapsed one), i + 2: never two at once.
+            EXPECT_GE(g_tick_times[i + 1] - g_tick_times[i], 30u) << "tick " << i;
+            EXPECT_GE(g_tick_times[i + 2] - g_tick_times[i + 1], 3u) << "tick " << i + 1;
+        }
+    });
+}
+
+}  // namespace
