@@ -1,0 +1,293 @@
+// The plot window inside the running dialog: its image at start-up, the dots of PlotPoint and of
+// a display acquisition, the rectangles it asks to repaint, and a plot that could not be made.
+// Pixels are read with GetPixel on hdcDisplay from the driving thread, as the worker draws.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "measure_harness.h"
+#include "plot.h"
+
+namespace {
+
+const COLORREF kRed = RGB(255, 0, 0);
+const COLORREF kGreen = RGB(0, 255, 0);
+const COLORREF kBlack = RGB(0, 0, 0);
+
+// The dialog's procedure, and WM_APP to run a test step on the dialog's thread: no paint can
+// come between the step's calls, so what they leave invalid can be read back exactly.
+INT_PTR CALLBACK TestDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 1;
+    }
+    return MeasureDlgProc(hwnd, message, wParam, lParam);
+}
+
+void OnDialogThread(HWND dlg, const std::function<void()>& step) {
+    SendMessageA(dlg, WM_APP, 0, reinterpret_cast<LPARAM>(&step));
+}
+
+// Runs the measurement dialog on this thread and `body` on a second one, once the dialog has
+// finished its initialisation. Unregisters the plot window's class afterwards, so the next
+// dialog registers it afresh.
+void RunDialog(const std::function<void(HWND)>& body) {
+    harness::Drive(
+        reinterpret_cast<HWND volatile*>(&hDlgMain),
+        [] {
+            return DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MEASURE), NULL,
+                                   TestDlgProc, 0);
+        },
+        [&](HWND dlg) {
+            OnDialogThread(dlg, [] {});  // served once WM_INITDIALOG has returned
+            body(dlg);
+        });
+    UnregisterClassA("Display", GetModuleHandleA(NULL));
+}
+
+struct Dot {
+    int cx, cy;
+};
+
+// Rows of the 10 x 10 dot relative to its box (cx - 5, cy - 5): first and last column.
+const int kDotSpans[10][2] = {{3, 6}, {2, 7}, {1, 8}, {0, 9}, {0, 9},
+                              {0, 9}, {0, 9}, {1, 8}, {2, 7}, {3, 6}};
+
+bool InDot(const Dot& d, int x, int y) {
+    int row = y - (d.cy - 5), col = x - (d.cx - 5);
+    return row >= 0 && row < 10 && col >= kDotSpans[row][0] && col <= kDotSpans[row][1];
+}
+
+// The picture after ClearPlot and then the given dots.
+COLORREF Expected(const std::vector<Dot>& dots, int x, int y) {
+    for (const Dot& d : dots)
+        if (InDot(d, x, y))
+            return kRed;
+    return y == 200 ? kGreen : kBlack;
+}
+
+// Compares every pixel of the plot image; reports the first few differences.
+void ExpectPlot(const std::vector<Dot>& dots, const std::string& what) {
+    int wrong = 0;
+    for (int y = 0; y < 400; ++y)
+        for (int x = 0; x < 500; ++x) {
+            COLORREF got = GetPixel(hdcDisplay, x, y);
+            COLORREF want = Expected(dots, x, y);
+            if (got != want && ++wrong <= 5)
+                ADD_FAILURE() << what << ": pixel (" << x << "," << y << ") is 0x" << std::hex
+                              << got << ", expected 0x" << want << std::dec;
+        }
+    EXPECT_EQ(0, wrong) << what;
+}
+
+// The worker's arguments for sample n.
+void SampleArgs(unsigned n, double* a, double* b) {
+    double X = (double)n / 100.0 * 250.0;
+    double Y = sin((double)n * 6.2831852 / 100.0) * 180.0;
+    *a = X / 500.0;
+    *b = Y / 200.0;
+}
+
+// Where the dot of sample n lies: its arguments scaled back and truncated.
+Dot SampleDot(unsigned n) {
+    double a, b;
+    SampleArgs(n, &a, &b);
+    volatile double x = 500.0 * a, y = (1.0 - b) * 200.0;
+    return Dot{(int)x, (int)y};
+}
+
+bool SameRect(const RECT& r, LONG l, LONG t, LONG rt, LONG b) {
+    return r.left == l && r.top == t && r.right == rt && r.bottom == b;
+}
+
+std::string Describe(const RECT& r) {
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
+}
+
+TEST(Plot, StartsBlackWithTheGreenBaseline) {
+    RECT window = {}, client = {};
+    RunDialog([&](HWND dlg) {
+        ASSERT_NE(nullptr, hdcDisplay);
+        ExpectPlot({}, "start-up");
+        GetWindowRect(hwndDisplay, &window);
+        MapWindowPoints(NULL, dlg, reinterpret_cast<POINT*>(&window), 2);
+        GetClientRect(hwndDisplay, &client);
+    });
+    // 500 x 400 at (10, 10) in the dialog; the border leaves a client area of 498 x 398.
+    EXPECT_TRUE(SameRect(window, 10, 10, 510, 410)) << Describe(window);
+    EXPECT_TRUE(SameRect(client, 0, 0, 498, 398)) << Describe(client);
+}
+
+TEST(Plot, PlotPointCentresTheDotByTruncation) {
+    struct Case {
+        double a, b;
+        Dot centre;
+        const char* proves;
+    };
+    const Case cases[] = {
+        {0.0, 0.9, {0, 19}, "(1 - 0.9) x 200 is just below 20 and truncates to 19"},
+        {1.0, 0.0, {500, 200}, "a dot on the right edge keeps only its left half"},
+        {0.5, -0.5, {250, 300}, "below the baseline"},
+        {0.0, -1.0, {0, 400}, "bottom-left corner: only a quarter remains"},
+    };
+    RunDialog([&](HWND) {
+        for (const Case& k : cases) {
+            ClearPlot();
+            PlotPoint(k.a, k.b);
+            ExpectPlot({k.centre}, k.proves);
+        }
+    });
+}
+
+TEST(Plot, FirstSampleClearsEarlierDotsAndIsCentredAt2And188) {
+    unsigned samples = 0;
+    COLORREF earlier_dot = CLR_INVALID;
+    RunDialog([&](HWND dlg) {
+        PlotPoint(0.6, -0.5);  // a dot at (300, 300) from before the acquisition
+        ASSERT_EQ(kRed, GetPixel(hdcDisplay, 300, 300));
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "1000");
+        SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 1));
+        SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        samples = (unsigned)measure::Count(dlg);
+        earlier_dot = GetPixel(hdcDisplay, 300, 300);
+        // Usually one sample; a slow machine may have drawn a second before the stop.
+        std::vector<Dot> dots;
+        for (unsigned n = 1; n <= samples; ++n)
+            dots.push_back(SampleDot(n));
+        ExpectPlot(dots, "after the acquisition");
+    });
+    EXPECT_GE(samples, 1u);
+    EXPECT_EQ(kBlack, earlier_dot) << "the dot drawn before the start is gone";
+    Dot first = SampleDot(1);
+    EXPECT_EQ(2, first.cx);
+    EXPECT_EQ(188, first.cy);
+}
+
+TEST(Plot, DotsBeyondTheRightEdgeAreCut) {
+    struct Case {
+        unsigned n;
+        std::vector<Dot> visible;
+        const char* proves;
+    };
+    const Case cases[] = {
+        {200, {{500, 200}}, "sample 200 sits on the right edge: its left half shows"},
+        {201, {{502, 188}}, "sample 201: only columns 497 to 499 of the image"},
+        {202, {}, "from sample 202 on nothing is drawn"},
+    };
+    RunDialog([&](HWND) {
+        for (const Case& k : cases) {
+            double a, b;
+            SampleArgs(k.n, &a, &b);
+            ClearPlot();
+            PlotPoint(a, b);
+            ExpectPlot(k.visible, k.proves);
+        }
+    });
+}
+
+TEST(Plot, ADotRepaintsOnlyItsRectangle) {
+    struct Case {
+        double a, b;
+        RECT update;
+        const char* proves;
+    };
+    const Case cases[] = {
+        {0.5, 0.5, {245, 95, 255, 105}, "the dot's 10 x 10 box"},
+        {1.0, 0.0, {495, 195, 498, 205}, "cut to the client area on the right"},
+        {0.0, 0.9, {0, 14, 5, 24}, "cut to the client area on the left"},
+    };
+    std::vector<RECT> got(sizeof cases / sizeof cases[0]);
+    std::vector<BOOL> dirty(got.size());
+    RECT after_clear = {};
+    RunDialog([&](HWND dlg) {
+        OnDialogThread(dlg, [&] {
+            for (size_t i = 0; i < got.size(); ++i) {
+                UpdateWindow(hwndDisplay);
+                PlotPoint(cases[i].a, cases[i].b);
+                dirty[i] = GetUpdateRect(hwndDisplay, &got[i], FALSE);
+            }
+            UpdateWindow(hwndDisplay);
+            ClearPlot();
+            GetUpdateRect(hwndDisplay, &after_clear, FALSE);
+        });
+    });
+    for (size_t i = 0; i < got.size(); ++i) {
+        const RECT& want = cases[i].update;
+        EXPECT_TRUE(dirty[i]) << cases[i].proves;
+        EXPECT_TRUE(SameRect(got[i], want.left, want.top, want.right, want.bottom))
+            << cases[i].proves << ": " << Describe(got[i]);
+    }
+    EXPECT_TRUE(SameRect(after_clear, 0, 0, 498, 398))
+        << "ClearPlot repaints the whole window: " << Describe(after_clear);
+}
+
+LRESULT CALLBACK RefuseCreation(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return message == WM_CREATE ? -1 : DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK PlainWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+ATOM Register(const char* name, WNDPROC proc) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = name;
+    return RegisterClassExA(&wc);
+}
+
+// A "Display" class already registered (by a window procedure that refuses creation) makes the
+// program's registration fail and its window creation fail after it: the failure is logged,
+// and ClearPlot, PlotPoint and an acquisition then draw nothing and ask no window to repaint.
+TEST(Plot, WithoutItsWindowNothingIsDrawnOrRepainted) {
+    ASSERT_NE(0, Register("Display", RefuseCreation));
+    ASSERT_NE(0, Register("PlotProbe", PlainWindow));
+    std::string log;
+    HWND plot = (HWND)1;
+    HDC image = (HDC)1;
+    BOOL probe_dirty = TRUE;
+    unsigned samples = 0;
+    RunDialog([&](HWND dlg) {
+        log = measure::Log(dlg);
+        plot = hwndDisplay;
+        image = hdcDisplay;
+        // A window that was painted: any repaint request for all windows would show on it.
+        OnDialogThread(dlg, [&] {
+            HWND probe = CreateWindowExA(0, "PlotProbe", NULL, WS_CHILD | WS_VISIBLE, 520, 10,
+                                         20, 20, dlg, NULL, GetModuleHandleA(NULL), NULL);
+            PAINTSTRUCT ps;
+            BeginPaint(probe, &ps);
+            EndPaint(probe, &ps);
+            ClearPlot();
+            PlotPoint(0.5, 0.5);
+            RECT r;
+            probe_dirty = GetUpdateRect(probe, &r, FALSE);
+            DestroyWindow(probe);
+        });
+        // The worker's plot calls must not disturb an acquisition either.
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        measure::Press(dlg, IDC_DISPLAY);
+        EXPECT_TRUE(measure::WaitForCount(dlg, 3));
+        measure::Press(dlg, IDC_DISPLAY);
+        EXPECT_TRUE(measure::WaitForWorkerIdle());
+        samples = (unsigned)measure::Count(dlg);
+    });
+    UnregisterClassA("PlotProbe", GetModuleHandleA(NULL));
+    EXPECT_EQ("Error: RegisterClassEx()\r\n", log);
+    EXPECT_EQ(nullptr, plot);
+    EXPECT_EQ(nullptr, image);
+    EXPECT_FALSE(probe_dirty);
+    EXPECT_GE(samples, 3u);
+}
+
+}  // namespace
