@@ -89,6 +89,32 @@ std::shared_ptr<OpenFile> find_file(HANDLE h) {
     return f;
 }
 
+// The checks WriteFile and ReadFile share: a live handle with the access, a buffer, and the
+// position an OVERLAPPED gives (on a handle opened without FILE_FLAG_OVERLAPPED it only gives
+// the position). Returns the descriptor, or -1 with the error set.
+int prepare_io(OpenFile* file, DWORD access, const void* buffer, DWORD count,
+                      LPOVERLAPPED overlapped) {
+    if (!file) return -1;
+    if (!(file->access & access)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    if (!buffer && count > 0) {
+        set_error(ERROR_NOACCESS);
+        return -1;
+    }
+    const int fd = file->fd.get();
+    if (overlapped) {
+        const off_t at = static_cast<off_t>(
+            (static_cast<ULONGLONG>(overlapped->OffsetHigh) << 32) | overlapped->Offset);
+        if (::lseek(fd, at, SEEK_SET) < 0) {
+            set_error(error_from_errno(errno));
+            return -1;
+        }
+    }
+    return fd;
+}
+
 }  // namespace
 }  // namespace w32
 
@@ -218,25 +244,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     using namespace w32;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     auto file = find_file(hFile);
-    if (!file) return FALSE;
-    if (!(file->access & GENERIC_WRITE)) {
-        set_error(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!lpBuffer && nNumberOfBytesToWrite > 0) {
-        set_error(ERROR_NOACCESS);
-        return FALSE;
-    }
-    const int fd = file->fd.get();
-    // On a handle opened without FILE_FLAG_OVERLAPPED the structure only gives the position.
-    if (lpOverlapped) {
-        const off_t at = static_cast<off_t>(
-            (static_cast<ULONGLONG>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset);
-        if (::lseek(fd, at, SEEK_SET) < 0) {
-            set_error(error_from_errno(errno));
-            return FALSE;
-        }
-    }
+    const int fd = prepare_io(file.get(), GENERIC_WRITE, lpBuffer, nNumberOfBytesToWrite,
+                              lpOverlapped);
+    if (fd < 0) return FALSE;
     const char* p = static_cast<const char*>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -258,24 +268,9 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     using namespace w32;
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
     auto file = find_file(hFile);
-    if (!file) return FALSE;
-    if (!(file->access & GENERIC_READ)) {
-        set_error(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!lpBuffer && nNumberOfBytesToRead > 0) {
-        set_error(ERROR_NOACCESS);
-        return FALSE;
-    }
-    const int fd = file->fd.get();
-    if (lpOverlapped) {
-        const off_t at = static_cast<off_t>(
-            (static_cast<ULONGLONG>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset);
-        if (::lseek(fd, at, SEEK_SET) < 0) {
-            set_error(error_from_errno(errno));
-            return FALSE;
-        }
-    }
+    const int fd = prepare_io(file.get(), GENERIC_READ, lpBuffer, nNumberOfBytesToRead,
+                              lpOverlapped);
+    if (fd < 0) return FALSE;
     char* p = static_cast<char*>(lpBuffer);
     DWORD done = 0;
     // Reads until the count is reached or the end of the file: TRUE with fewer bytes at the end.
