@@ -1,6 +1,8 @@
 // The plot window inside the running dialog: its image at start-up, the dots of PlotPoint and of
 // a display acquisition, the rectangles it asks to repaint, and a plot that could not be made.
-// Pixels are read with GetPixel on hdcDisplay from the driving thread, as the worker draws.
+// Direct calls of ClearPlot and PlotPoint, and the pixel reads with GetPixel on hdcDisplay, run on
+// the dialog's thread: a DC that one thread is painting from cannot be used by another at the
+// same moment (under Wine such a call fails). In the acquisition the worker draws, as it does.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -71,12 +73,24 @@ COLORREF Expected(const std::vector<Dot>& dots, int x, int y) {
     return y == 200 ? kGreen : kBlack;
 }
 
+COLORREF Pixel(int x, int y) {
+    COLORREF c = CLR_INVALID;
+    OnDialogThread(hDlgMain, [&] { c = GetPixel(hdcDisplay, x, y); });
+    return c;
+}
+
 // Compares every pixel of the plot image; reports the first few differences.
 void ExpectPlot(const std::vector<Dot>& dots, const std::string& what) {
+    std::vector<COLORREF> image(500 * 400);
+    OnDialogThread(hDlgMain, [&] {
+        for (int y = 0; y < 400; ++y)
+            for (int x = 0; x < 500; ++x)
+                image[y * 500 + x] = GetPixel(hdcDisplay, x, y);
+    });
     int wrong = 0;
     for (int y = 0; y < 400; ++y)
         for (int x = 0; x < 500; ++x) {
-            COLORREF got = GetPixel(hdcDisplay, x, y);
+            COLORREF got = image[y * 500 + x];
             COLORREF want = Expected(dots, x, y);
             if (got != want && ++wrong <= 5)
                 ADD_FAILURE() << what << ": pixel (" << x << "," << y << ") is 0x" << std::hex
@@ -136,10 +150,12 @@ TEST(Plot, PlotPointCentresTheDotByTruncation) {
         {0.5, -0.5, {250, 300}, "below the baseline"},
         {0.0, -1.0, {0, 400}, "bottom-left corner: only a quarter remains"},
     };
-    RunDialog([&](HWND) {
+    RunDialog([&](HWND dlg) {
         for (const Case& k : cases) {
-            ClearPlot();
-            PlotPoint(k.a, k.b);
+            OnDialogThread(dlg, [&] {
+                ClearPlot();
+                PlotPoint(k.a, k.b);
+            });
             ExpectPlot({k.centre}, k.proves);
         }
     });
@@ -149,15 +165,15 @@ TEST(Plot, FirstSampleClearsEarlierDotsAndIsCentredAt2And188) {
     unsigned samples = 0;
     COLORREF earlier_dot = CLR_INVALID;
     RunDialog([&](HWND dlg) {
-        PlotPoint(0.6, -0.5);  // a dot at (300, 300) from before the acquisition
-        ASSERT_EQ(kRed, GetPixel(hdcDisplay, 300, 300));
+        OnDialogThread(dlg, [] { PlotPoint(0.6, -0.5); });  // a dot at (300, 300) from before
+        ASSERT_EQ(kRed, Pixel(300, 300));
         SetDlgItemTextA(dlg, IDC_INTERVAL, "1000");
         SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
         ASSERT_TRUE(measure::WaitForCount(dlg, 1));
         SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
         samples = (unsigned)measure::Count(dlg);
-        earlier_dot = GetPixel(hdcDisplay, 300, 300);
+        earlier_dot = Pixel(300, 300);
         // Usually one sample; a slow machine may have drawn a second before the stop.
         std::vector<Dot> dots;
         for (unsigned n = 1; n <= samples; ++n)
@@ -182,12 +198,14 @@ TEST(Plot, DotsBeyondTheRightEdgeAreCut) {
         {201, {{502, 188}}, "sample 201: only columns 497 to 499 of the image"},
         {202, {}, "from sample 202 on nothing is drawn"},
     };
-    RunDialog([&](HWND) {
+    RunDialog([&](HWND dlg) {
         for (const Case& k : cases) {
             double a, b;
             SampleArgs(k.n, &a, &b);
-            ClearPlot();
-            PlotPoint(a, b);
+            OnDialogThread(dlg, [&] {
+                ClearPlot();
+                PlotPoint(a, b);
+            });
             ExpectPlot(k.visible, k.proves);
         }
     });
