@@ -24,7 +24,9 @@ protected:
 
 TEST_F(Controller, StartsWithTheDefaultsAndAnEmptyLog) {
     std::string interval, name, count, elapsed, log;
+    DWORD log_limit = 0;
     measure::Run([&](HWND dlg) {
+        log_limit = (DWORD)SendDlgItemMessageA(dlg, IDC_LOG, EM_GETLIMITTEXT, 0, 0);
         interval = harness::FieldText(dlg, IDC_INTERVAL);
         name = harness::FieldText(dlg, IDC_FILENAME);
         count = harness::FieldText(dlg, IDC_COUNT);
@@ -36,6 +38,8 @@ TEST_F(Controller, StartsWithTheDefaultsAndAnEmptyLog) {
     EXPECT_EQ(count, "");
     EXPECT_EQ(elapsed, "");
     EXPECT_EQ(log, "");
+    // A long session's log must not stop taking lines at the edit's default 30000 characters.
+    EXPECT_GE(log_limit, 0x7FFFFFFEu);
 }
 
 TEST_F(Controller, DisplayStartAndStopLogTwoLinesAndTheOtherButtonIsIgnored) {
