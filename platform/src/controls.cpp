@@ -44,13 +44,7 @@ LRESULT CALLBACK static_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 std::shared_ptr<Window> make(const char* cls, WNDPROC proc, HWND parent, int id, DWORD style,
                              DWORD ex_style, const std::string& text) {
     auto w = std::make_shared<Window>();
-    w->class_name = cls;
-    w->proc = proc;
-    w->parent = parent;
-    w->id = id;
-    w->style = style;
-    w->ex_style = ex_style;
-    w->text = text;
+    init_window(*w, cls, proc, parent, id, style, ex_style, text);
     return w;
 }
 

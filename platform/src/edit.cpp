@@ -170,13 +170,7 @@ std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id,
                                     DWORD ex_style, const std::string& text, const QRect& rect,
                                     const QFont& font) {
     auto w = std::make_shared<EditWindow>();
-    w->class_name = "Edit";
-    w->proc = edit_proc;
-    w->parent = parent;
-    w->id = id;
-    w->style = style;
-    w->ex_style = ex_style;
-    w->text = text;
+    init_window(*w, "Edit", edit_proc, parent, id, style, ex_style, text);
     w->model = std::make_unique<EditModel>((style & ES_MULTILINE) != 0, text);
     w->view = std::make_unique<EditView>(*w->model, parent_widget, style, ex_style, rect, font);
     w->widget = w->view->widget();

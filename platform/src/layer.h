@@ -95,6 +95,9 @@ struct Window : Object {
 
 // Enters a new window into the handle table and its parent's child list; sets w->hwnd.
 HWND add_window(const std::shared_ptr<Window>& w);
+// Fills in what every window is made with, before it is entered with add_window.
+void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, DWORD style,
+                 DWORD ex_style, const std::string& text);
 std::shared_ptr<Window> find_window(HWND hwnd);
 // Calls the window's procedure on the current (owner) thread.
 LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

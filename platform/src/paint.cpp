@@ -171,13 +171,7 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
         info = it->second;
     }
     auto w = std::make_shared<ClassWindow>();
-    w->class_name = info.name;
-    w->proc = info.proc;
-    w->parent = parent;
-    w->id = id;
-    w->style = style;
-    w->ex_style = ex_style;
-    w->text = text;
+    init_window(*w, info.name.c_str(), info.proc, parent, id, style, ex_style, text);
     w->instance = instance;
     int b = frame_width(*w);
     w->client = QSize(std::max(0, rect.width() - 2 * b), std::max(0, rect.height() - 2 * b));

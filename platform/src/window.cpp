@@ -85,6 +85,17 @@ size_t utf8_fit(const std::string& s, size_t max) {
 
 }  // namespace
 
+void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, DWORD style,
+                 DWORD ex_style, const std::string& text) {
+    w.class_name = cls;
+    w.proc = proc;
+    w.parent = parent;
+    w.id = id;
+    w.style = style;
+    w.ex_style = ex_style;
+    w.text = text;
+}
+
 HWND add_window(const std::shared_ptr<Window>& w) {
     w->hwnd = static_cast<HWND>(add_handle(Kind::Window, w));
     if (w->parent) {
