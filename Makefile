@@ -62,7 +62,7 @@ run: deps-run build-linux
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
 test-linux: build-linux
-	ctest --preset linux -j 2
+	ctest --preset linux
 
 # The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
 # x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
