@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "dialog.h"
-#include "file_error.h"
+#include "fileio.h"
 #include "log.h"
 #include "resource.h"
 
@@ -16,11 +16,6 @@ char dataFileName[DATA_PATH_SIZE];
 
 // Set once a line of the current recording is lost, so the loss is reported once, not per sample.
 static bool dataFileFailed;
-
-static HANDLE OpenDataFile(DWORD disposition) {
-    return CreateFileA(dataFileName, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
-}
 
 void WriteDataLine(int mode, const char* text) {
     HANDLE hFile;
@@ -32,14 +27,14 @@ void WriteDataLine(int mode, const char* text) {
         snprintf(cbuf, sizeof cbuf, "Save data as %s", dataFileName);
         PostLogMessage(cbuf);
         dataFileFailed = false;
-        hFile = OpenDataFile(CREATE_ALWAYS);
+        hFile = OpenForWriting(dataFileName, CREATE_ALWAYS);
         if (hFile == INVALID_HANDLE_VALUE) {
             LogFileError("create", dataFileName, GetLastError());
             dataFileFailed = true;
             return;
         }
     } else {
-        hFile = OpenDataFile(OPEN_EXISTING);
+        hFile = OpenForWriting(dataFileName, OPEN_EXISTING);
         if (hFile == INVALID_HANDLE_VALUE) {
             if (!dataFileFailed)
                 LogFileError("write", dataFileName, GetLastError());

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "dialog.h"
-#include "file_error.h"
+#include "fileio.h"
 #include "resource.h"
 
 #define MEMO_SIZE 5000
@@ -19,8 +19,7 @@ void WriteMemoFile() {
     memset(cbuf, 0, sizeof cbuf);
     GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
     snprintf(fname, sizeof fname, "%s%s.txt", DATA_FOLDER, cbuf);
-    HANDLE hFile = CreateFileA(fname, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS);
     if (hFile == INVALID_HANDLE_VALUE) {
         LogFileError("write memo", fname, GetLastError());
         return;

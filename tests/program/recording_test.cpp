@@ -203,6 +203,36 @@ TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
     EXPECT_FALSE(measure::FileExists(kData));
 }
 
+// Another program that holds the file open for a moment (a viewer reading it) delays a line but
+// loses none: every sample is recorded and nothing is reported.
+TEST_F(Recording, FileHeldOpenBrieflyByAnotherReaderLosesNoRecord) {
+    std::string log;
+    int count = 0;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 3));
+        HANDLE reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        int held_at = measure::Count(dlg);
+        Sleep(40);  // the reader keeps the file for a few sampling intervals
+        CloseHandle(reader);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(measure::WaitForCount(dlg, held_at + 3));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        count = measure::Count(dlg);
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+    std::string data;
+    ASSERT_TRUE(ReadFileText(kData, &data));
+    std::vector<Record> records = Records(data);
+    ASSERT_EQ(records.size(), (size_t)count);
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(records[i].number, std::to_string(i + 1));
+}
+
 // The data file keeps the name read at the first sample; the memo takes the name the field
 // holds when the acquisition ends.
 TEST_F(Recording, NameEditedDuringRecordingMovesOnlyTheMemo) {

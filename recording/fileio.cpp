@@ -1,9 +1,24 @@
-// Log lines for files that cannot be written, with the reason in words.
-#include "file_error.h"
+// Opening the data and memo files, and the log lines for files that cannot be written.
+#include "fileio.h"
 
 #include <cstdio>
 
 #include "log.h"
+
+#define OPEN_TRIES 20
+#define OPEN_RETRY_MS 5
+
+HANDLE OpenForWriting(const char* path, DWORD disposition) {
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < OPEN_TRIES; i++) {
+        hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
+                            NULL);
+        if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        Sleep(OPEN_RETRY_MS);
+    }
+    return hFile;
+}
 
 static const char* DescribeFileError(DWORD error) {
     switch (error) {

@@ -1,0 +1,15 @@
+// Opening the data and memo files, and the log lines for files that cannot be written.
+#pragma once
+
+#include <windows.h>
+
+#define DATA_FOLDER "C:\\data\\"
+
+// Opens `path` for writing with no sharing. Another program that has the file open at this
+// moment (a viewer, a copy, a delete under way) makes the open fail with a sharing violation;
+// that passes within moments, so the open is tried again for up to about 100 ms before the line
+// is given up.
+HANDLE OpenForWriting(const char* path, DWORD disposition);
+
+// Logs "Error: cannot <action> <path> (<reason>)", the reason read from the error code.
+void LogFileError(const char* action, const char* path, DWORD error);
