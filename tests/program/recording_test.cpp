@@ -212,12 +212,16 @@ TEST_F(Recording, FileHeldOpenBrieflyByAnotherReaderLosesNoRecord) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-        HANDLE reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        // The reader gets in between two lines (during a line the worker holds the file).
+        HANDLE reader = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(harness::WaitFor([&] {
+            reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+            return reader != INVALID_HANDLE_VALUE;
+        }));
         int held_at = measure::Count(dlg);
         Sleep(40);  // the reader keeps the file for a few sampling intervals
         CloseHandle(reader);
-        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         ASSERT_TRUE(measure::WaitForCount(dlg, held_at + 3));
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
