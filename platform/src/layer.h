@@ -41,8 +41,28 @@ std::shared_ptr<T> find(const void* h, Kind kind) {
 bool remove_handle(const void* h, Kind kind);
 // The kind of a live handle; false if the handle is not live.
 bool kind_of(const void* h, Kind* kind);
+// Every live handle of a kind, oldest first.
+std::vector<void*> handles_of(Kind kind);
 
 void set_error(DWORD code);
+
+// ---- faults.cpp (test builds only): planned failures of chosen calls ----
+// W32_FAULT(call, result) makes the calling function return `result`, its error set, when a
+// test has planned a failure of that call; in the shipped library it is nothing at all.
+#ifdef W32_FAULT_INJECTION
+}  // namespace w32
+#include "w32_faults.h"
+namespace w32 {
+bool inject_fault(faults::Call call);
+#define W32_FAULT(call, result) \
+    do { \
+        if (::w32::inject_fault(::w32::faults::Call::call)) return result; \
+    } while (0)
+#else
+#define W32_FAULT(call, result) \
+    do { \
+    } while (0)
+#endif
 
 // ---- sync.cpp: one lock and one condition for every wait in the process ----
 // Event changes, thread ends and newly queued cross-thread sends all notify sync_cv(), so a
@@ -73,6 +93,13 @@ bool sends_pending_locked();
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn);
 // Ends every send still queued for `hwnd` with the result 0 (the window is being destroyed).
 void release_sends_to(HWND hwnd);
+
+// ---- session.cpp: the end of a session ----
+
+// Makes SIGTERM, SIGHUP and SIGINT end the session: every top-level window gets
+// WM_QUERYENDSESSION and WM_ENDSESSION on the owner thread, then the process exits with code 0.
+// Called on the owner thread once the QApplication exists; later calls do nothing.
+void watch_session_signals();
 
 // ---- window.cpp: the window tree ----
 

@@ -18,8 +18,9 @@ namespace measure {
 
 // Runs WinMain until `body` returns (then the dialog is cancelled). Afterwards the plot window's
 // class is unregistered, so that the next dialog of this process registers it afresh.
-inline void Run(const std::function<void(HWND)>& body, DWORD timeout_ms = 20000) {
-    harness::Drive(
+// Returns WinMain's result, the process's exit code.
+inline INT_PTR Run(const std::function<void(HWND)>& body, DWORD timeout_ms = 20000) {
+    INT_PTR result = harness::Drive(
         reinterpret_cast<HWND volatile*>(&hDlgMain),
         [] {
             char empty[] = "";
@@ -27,6 +28,7 @@ inline void Run(const std::function<void(HWND)>& body, DWORD timeout_ms = 20000)
         },
         body, timeout_ms);
     UnregisterClassA("Display", GetModuleHandleA(NULL));
+    return result;
 }
 
 // Presses a button as a click does: the command reaches the dialog on its own thread.

@@ -1,0 +1,28 @@
+// Test builds only (library w32_testing): makes chosen calls of the layer fail on purpose, so
+// that tests can see how the program reports and survives failures it cannot otherwise provoke.
+// The shipped program links the library w32, which has no trace of this.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace w32 {
+namespace faults {
+
+enum class Call { CreateEventA, SetTimer, CreateFileA, WriteFile, Count };
+
+// After `skip` more calls of `call` that go through, the next `count` calls fail, each setting
+// `error` as the thread's last error.
+void Fail(Call call, int skip, int count, DWORD error);
+// Runs `fn` once, on whichever thread makes the next call of `call`, before that call proceeds.
+void Before(Call call, std::function<void()> fn);
+// Runs `fn` at every call of `call`, on the calling thread, before the call proceeds.
+void Every(Call call, std::function<void()> fn);
+// Forgets every planned failure and hook.
+void Reset();
+// Calls of `call` made since the last Reset.
+int Calls(Call call);
+
+}  // namespace faults
+}  // namespace w32

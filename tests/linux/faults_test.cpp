@@ -1,0 +1,130 @@
+// Failures that only the layer can provoke (events, timer, files), planned through its test
+// seam and met through the whole dialog: each is reported, and the program goes on, stops and
+// closes as usual.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "measure_harness.h"
+#include "w32_faults.h"
+
+using measure::Log;
+using measure::Press;
+using w32::faults::Call;
+
+namespace {
+
+const char* const kData = "C:\\data\\test.dat";
+const char* const kMemo = "C:\\data\\test.txt";
+const char* const kHeader = "Number\tTime(s)\tX_Data\tY_Data\r\n";
+
+int Occurrences(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The sample numbers of a data file's records, each of which must be a whole line.
+std::vector<int> RecordNumbers(const std::string& data) {
+    std::vector<int> numbers;
+    size_t pos = data.find("\r\n");
+    if (pos == std::string::npos) return numbers;
+    for (pos += 2; pos < data.size();) {
+        size_t end = data.find("\r\n", pos);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a record without its line end: " << data.substr(pos);
+            break;
+        }
+        std::string line = data.substr(pos, end - pos);
+        EXPECT_EQ(Occurrences(line, "\t"), 3) << "not a whole record: " << line;
+        numbers.push_back(atoi(line.c_str()));
+        pos = end + 2;
+    }
+    return numbers;
+}
+
+class Faults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CreateDirectoryA("C:\\data", NULL);
+        DeleteFileA(kData);
+        DeleteFileA(kMemo);
+        w32::faults::Reset();
+    }
+    void TearDown() override { w32::faults::Reset(); }
+};
+
+// One planned failure each; the acquisition runs with a 10 ms interval until `samples` samples
+// (or, for 0, for a quarter of a second, in which no sample may come), then the same button
+// stops it and the dialog is closed.
+TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
+    struct Row {
+        const char* what;
+        Call call;
+        int skip, count;
+        DWORD error;
+        int button;
+        int samples;
+        const char* line;  // the report, exactly `times` times in the log
+        int times;
+        bool memo;         // whether the memo file is there afterwards
+    };
+    const Row rows[] = {
+        // Both events of the worker missing: two reports, never a sample run unpaced.
+        {"events", Call::CreateEventA, 0, 2, ERROR_NOT_ENOUGH_MEMORY, IDC_DISPLAY, 0,
+         "error: hComEvent = CreateEvent()\r\n", 2, false},
+        // No timer: reported, no tick; the stop still ends the worker, which saves the memo.
+        {"timer", Call::SetTimer, 0, 1, ERROR_NOT_ENOUGH_MEMORY, IDC_DISPLAY, 0,
+         "SetTimer function fails to create a timer!\r\n", 1, true},
+        // The data file cannot be created: once, and the samples go on.
+        {"create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_RECORD, 20,
+         "Error: cannot create C:\\data\\test.dat (access denied)\r\n", 1, true},
+        // The disk fills up after four records for ten lines: one report for all of them.
+        {"disk full", Call::WriteFile, 5, 10, ERROR_DISK_FULL, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, true},
+        // The memo file cannot be created: reported with its path.
+        {"memo create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_DISPLAY, 3,
+         "Error: cannot write memo C:\\data\\test.txt (access denied)\r\n", 1, false},
+        // The memo's text cannot be written: reported the same way.
+        {"memo write", Call::WriteFile, 0, 1, ERROR_DISK_FULL, IDC_DISPLAY, 3,
+         "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        DeleteFileA(kData);
+        DeleteFileA(kMemo);
+        w32::faults::Reset();
+        w32::faults::Fail(row.call, row.skip, row.count, row.error);
+        std::string log, count;
+        bool idle = false;
+        INT_PTR exit_code = measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+            SetDlgItemTextA(dlg, IDC_MEMO, "memo");
+            Press(dlg, row.button);
+            if (row.samples > 0)
+                EXPECT_TRUE(measure::WaitForCount(dlg, row.samples));
+            else
+                Sleep(250);
+            count = harness::FieldText(dlg, IDC_COUNT);
+            Press(dlg, row.button);
+            idle = measure::WaitForWorkerIdle();
+            log = Log(dlg);
+        });
+        EXPECT_EQ(exit_code, 0);
+        EXPECT_TRUE(idle);
+        if (row.samples == 0) EXPECT_EQ(count, "");
+        EXPECT_EQ(Occurrences(log, row.line), row.times) << log;
+        EXPECT_EQ(measure::FileExists(kMemo), row.memo);
+        std::string data;
+        if (row.button == IDC_RECORD && measure::ReadFileText(kData, &data)) {
+            // Whatever was written before the failure stays, and every record is whole.
+            EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+            std::vector<int> numbers = RecordNumbers(data);
+            ASSERT_GE(numbers.size(), 4u);
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(numbers[i], i + 1);
+            for (size_t i = 1; i < numbers.size(); ++i) EXPECT_GT(numbers[i], numbers[i - 1]);
+        }
+    }
+}
+
+}  // namespace
