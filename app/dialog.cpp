@@ -82,6 +82,12 @@ INT_PTR CALLBACK MeasureDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) 
     case WM_INITDIALOG:
         OnInitDialog(hwnd);
         return 1;
+    case WM_ENDSESSION:
+        // The session ends (logout, shutdown): the process is ended as soon as this returns,
+        // so the acquisition stops and its memo is written first, as a close would do.
+        if (wParam)
+            OnCancel(hwnd);
+        return 1;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDCANCEL:

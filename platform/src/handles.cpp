@@ -1,6 +1,7 @@
 // Typed handle table and the per-thread last error.
 #include "layer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 
@@ -80,6 +81,18 @@ bool kind_of(const void* h, Kind* kind) {
         return false;
     *kind = it->second.kind;
     return true;
+}
+
+std::vector<void*> handles_of(Kind kind) {
+    std::vector<void*> out;
+    {
+        Table& t = table();
+        std::lock_guard<std::mutex> lock(t.mutex);
+        for (const auto& e : t.entries)
+            if (e.second.kind == kind) out.push_back(reinterpret_cast<void*>(uintptr_t{e.first}));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 void set_error(DWORD code) { last_error = code; }

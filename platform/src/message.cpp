@@ -104,6 +104,7 @@ void ensure_app() {
     QApplication::setQuitOnLastWindowClosed(false);
     owner_id = std::this_thread::get_id();
     app_ready = true;
+    watch_session_signals();
     // Messages posted before there was an event loop to wake.
     bool wake;
     {

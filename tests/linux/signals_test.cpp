@@ -1,0 +1,79 @@
+// SIGTERM, SIGHUP and SIGINT end the program as the end of a session does: the recording stops,
+// the memo is saved, and the process exits with code 0. Each case runs in a child process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "measure_harness.h"
+#include "w32_faults.h"
+
+namespace {
+
+const char* const kData = "C:\\data\\test.dat";
+const char* const kMemo = "C:\\data\\test.txt";
+
+// Records the dialog until the signal ends the process; never returns when all goes well.
+void RecordUntilSignalled(int sig, bool mid_sample) {
+    measure::Run(
+        [&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "20");
+            SetDlgItemTextA(dlg, IDC_MEMO, "ended by a signal");
+            measure::Press(dlg, IDC_RECORD);
+            if (!measure::WaitForCount(dlg, 3)) return;
+            if (mid_sample) {
+                // Raised by the worker inside a record's write, which then takes a while more.
+                w32::faults::Before(w32::faults::Call::WriteFile, [sig] {
+                    kill(getpid(), sig);
+                    Sleep(50);
+                });
+            } else {
+                kill(getpid(), sig);
+            }
+            Sleep(10000);
+        },
+        30000);
+}
+
+struct SignalCase {
+    int sig;
+    bool mid_sample;
+};
+
+// One case per test: a death test's child runs its test from the start up to that case.
+class Signals : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(Signals, EndTheProgramAsTheEndOfASessionDoes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const SignalCase row = GetParam();
+    CreateDirectoryA("C:\\data", NULL);
+    DeleteFileA(kData);
+    DeleteFileA(kMemo);
+    EXPECT_EXIT(RecordUntilSignalled(row.sig, row.mid_sample), ::testing::ExitedWithCode(0), "");
+    std::string memo, data;
+    EXPECT_TRUE(measure::ReadFileText(kMemo, &memo));
+    EXPECT_EQ(memo, "ended by a signal");
+    ASSERT_TRUE(measure::ReadFileText(kData, &data));
+    // Every record is whole and numbered in order, the last one included.
+    size_t pos = data.find("\r\n") + 2;
+    int expected = 1;
+    while (pos < data.size()) {
+        size_t end = data.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos) << "last record cut: " << data.substr(pos);
+        EXPECT_EQ(atoi(data.c_str() + pos), expected++);
+        pos = end + 2;
+    }
+    EXPECT_GE(expected, 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, Signals,
+    ::testing::Values(SignalCase{SIGTERM, false},  // kill, a service manager's stop, shutdown
+                      SignalCase{SIGHUP, false},   // the terminal or the session went away
+                      SignalCase{SIGINT, true}),   // Ctrl+C, while the worker is mid-sample
+    [](const ::testing::TestParamInfo<SignalCase>& info) {
+        return std::string(sigabbrev_np(info.param.sig)) + (info.param.mid_sample ? "_MidSample" : "");
+    });
+
+}  // namespace
