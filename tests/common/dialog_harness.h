@@ -5,6 +5,7 @@
 #include <process.h>
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -25,24 +26,40 @@ inline bool WaitFor(const std::function<bool()>& cond, DWORD timeout_ms = 5000) 
 }
 
 struct Driver {
-    HWND volatile* hwnd_slot;
+    HWND volatile* hwnd_slot;  // written and read on the dialog's thread only
     std::function<void(HWND)> body;
     DWORD timeout_ms;
-    HWND hwnd;
-    volatile bool dialog_returned;
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<bool> dialog_returned{false};
 };
+
+// The driver of the dialog being run. The slot is written by the dialog procedure on the dialog's
+// thread, so it is read there too, by a thread timer that runs in the dialog's message loop, and
+// handed to the driver's thread through an atomic.
+inline std::atomic<Driver*>& CurrentDriver() {
+    static std::atomic<Driver*> current{nullptr};
+    return current;
+}
+
+inline void CALLBACK ReadSlotTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+    Driver* d = CurrentDriver();
+    if (d && *d->hwnd_slot) {
+        KillTimer(NULL, id);
+        d->hwnd = *d->hwnd_slot;
+    }
+}
 
 inline unsigned __stdcall DriverThread(void* arg) {
     Driver* d = static_cast<Driver*>(arg);
     // A dialog that fails to start returns at once: stop waiting for its handle then.
-    WaitFor([d] { return *d->hwnd_slot != nullptr || d->dialog_returned; }, d->timeout_ms);
-    d->hwnd = *d->hwnd_slot;
-    if (d->hwnd) {
-        // The handle is stored early in WM_INITDIALOG; a send is served only once the dialog's
-        // thread is in its message loop, so the body starts after initialisation has ended.
-        SendMessageA(d->hwnd, WM_NULL, 0, 0);
-        d->body(d->hwnd);
-        PostMessageA(d->hwnd, WM_COMMAND, IDCANCEL, 0);
+    WaitFor([d] { return d->hwnd != nullptr || d->dialog_returned; }, d->timeout_ms);
+    HWND hwnd = d->hwnd;
+    if (hwnd) {
+        // A send is served only once the dialog's thread is in its message loop, so the body
+        // starts after initialisation has ended.
+        SendMessageA(hwnd, WM_NULL, 0, 0);
+        d->body(hwnd);
+        PostMessageA(hwnd, WM_COMMAND, IDCANCEL, 0);
     }
     return 0;
 }
@@ -54,13 +71,17 @@ inline unsigned __stdcall DriverThread(void* arg) {
 inline INT_PTR Drive(HWND volatile* hwnd_slot, const std::function<INT_PTR()>& run_dialog,
                      const std::function<void(HWND)>& body, DWORD timeout_ms = 10000) {
     *hwnd_slot = nullptr;
-    Driver d{hwnd_slot, body, timeout_ms, nullptr, false};
+    Driver d{hwnd_slot, body, timeout_ms};
+    CurrentDriver() = &d;
+    UINT_PTR timer = SetTimer(NULL, 0, 1, ReadSlotTimerProc);
     unsigned id = 0;
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DriverThread, &d, 0, &id));
     INT_PTR result = run_dialog();
+    KillTimer(NULL, timer);
     d.dialog_returned = true;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+    CurrentDriver() = nullptr;
 #ifdef ADD_FAILURE  // in tests (gtest included first), a body that never ran is a failure
     if (!d.hwnd)
         ADD_FAILURE() << "the dialog never stored its handle (DialogBoxParamA returned "

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <set>
 #include <utility>
@@ -448,7 +450,7 @@ TEST(Gdi, BitBltCopiesAndClips) {
 struct Painter {
     HDC dc;
     int fills;
-    volatile LONG done;
+    std::atomic<LONG> done;
 };
 
 // Fills the whole image black and white by turns.

@@ -1,5 +1,7 @@
 // Sent and posted messages between a worker thread and the thread that owns the windows.
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <process.h>
 #include <windows.h>
 
@@ -17,12 +19,12 @@ const UINT kDestroyPending = WM_APP + 3;  // posted: destroys a window with a se
 const UINT kEcho = WM_APP + 10;           // sent to the probe window: returns wParam + 1
 
 HWND volatile g_dlg;
-HWND volatile g_probe;  // a child window of a registered class
-DWORD volatile g_owner_thread;
-DWORD volatile g_echo_thread;
-bool volatile g_busy_started;
-DWORD volatile g_busy_done;  // tick count at which kBusy's handling ended
-int volatile g_outcome;      // what the owner saw in the kWaitForWorker / kDestroyPending case
+std::atomic<HWND> g_probe{};  // a child window of a registered class
+std::atomic<DWORD> g_owner_thread{};
+std::atomic<DWORD> g_echo_thread{};
+std::atomic<bool> g_busy_started{};
+std::atomic<DWORD> g_busy_done{};  // tick count at which kBusy's handling ended
+std::atomic<int> g_outcome{};      // what the owner saw in the kWaitForWorker / kDestroyPending case
 HANDLE g_worker_event;
 
 LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -137,7 +139,7 @@ TEST_F(Messages, CrossThreadSendRunsOnTheOwnerAfterWhatKeepsItBusy) {
         g_busy_done = 0;
         g_busy_started = false;
         ASSERT_TRUE(PostMessageA(dlg, kBusy, 0, 0));
-        ASSERT_TRUE(harness::WaitFor([] { return g_busy_started; }));
+        ASSERT_TRUE(harness::WaitFor([] { return g_busy_started.load(); }));
         // The owner is busy: the send waits until it is back in its loop, then runs there.
         LRESULT r = SendMessageA(g_probe, kEcho, 99, 0);
         DWORD returned = GetTickCount();
@@ -177,7 +179,7 @@ TEST_F(Messages, SendToAWindowDestroyedWhileItWaitsReturnsZero) {
     });
 }
 
-bool volatile g_dead_sends_failed;
+std::atomic<bool> g_dead_sends_failed{};
 unsigned __stdcall SendToDeadDialog(void* arg) {
     HWND dlg = static_cast<HWND>(arg);
     char buf[8] = "x";

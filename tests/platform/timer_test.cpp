@@ -1,5 +1,7 @@
 // SetTimer/KillTimer on the dialog's thread: ids, clamped periods, repetition, collapse.
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <windows.h>
 
 #include <functional>
@@ -17,13 +19,13 @@ const UINT_PTR kTickId = 7;
 const UINT_PTR kCheckId = 8;
 
 HWND volatile g_dlg;
-int volatile g_ticks;
-int volatile g_plain_ticks;
-int volatile g_ticks_after_kill = -1;
-bool volatile g_done;
+std::atomic<int> g_ticks{};
+std::atomic<int> g_plain_ticks{};
+std::atomic<int> g_ticks_after_kill{-1};
+std::atomic<bool> g_done{};
 DWORD g_tick_times[8];
-HWND volatile g_tick_hwnd;
-UINT volatile g_tick_msg;
+std::atomic<HWND> g_tick_hwnd{};
+std::atomic<UINT> g_tick_msg{};
 
 void CALLBACK CheckAfterKill(HWND hwnd, UINT, UINT_PTR, DWORD) {
     KillTimer(hwnd, kCheckId);
@@ -52,7 +54,7 @@ DWORD NowMs() {
 // A 10 ms timer whose first callback is busy for 100 ms: the ticks that fall due meanwhile
 // collapse into one, which comes when the callback returns; the next keep their period. Stored-up
 // ticks would instead come back to back as soon as it returns.
-DWORD volatile g_busy_end;
+std::atomic<DWORD> g_busy_end{};
 
 void CALLBACK BusyTick(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     DWORD start = NowMs();
@@ -154,7 +156,7 @@ TEST(Timers, WithoutAProcTheWindowGetsWmTimer) {
 TEST(Timers, FiresRepeatedlyUntilKilled) {
     RunTimerDialog([](HWND dlg) {
         ASSERT_TRUE(PostMessageA(dlg, kStartRepeat, 0, 0));
-        ASSERT_TRUE(harness::WaitFor([] { return g_done; }));
+        ASSERT_TRUE(harness::WaitFor([] { return g_done.load(); }));
         EXPECT_EQ(g_ticks_after_kill, 0);
         EXPECT_EQ(g_tick_hwnd, dlg);
         EXPECT_EQ(g_tick_msg, UINT(WM_TIMER));
@@ -164,7 +166,7 @@ TEST(Timers, FiresRepeatedlyUntilKilled) {
 TEST(Timers, TicksDueWhileBusyCollapseIntoOne) {
     RunTimerDialog([](HWND dlg) {
         ASSERT_TRUE(PostMessageA(dlg, kStartBusy, 0, 0));
-        ASSERT_TRUE(harness::WaitFor([] { return g_done; }));
+        ASSERT_TRUE(harness::WaitFor([] { return g_done.load(); }));
         // Of ticks 1 to 5 after the busy one, at most two come within 5 ms of its end: the
         // collapsed tick and one that fell due anyway. A backlog would bring all five at once.
         int back_to_back = 0;

@@ -1,5 +1,7 @@
 // Windows of registered classes: registration, creation, the window tree, frames, painting.
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <windows.h>
 
 #include <string>
@@ -18,10 +20,10 @@ const UINT kDestroyTree = WM_APP + 3;  // sent: makes and destroys a parent with
 const int kCanvasId = 200;
 
 HWND volatile g_dlg;
-HWND volatile g_canvas;
-bool volatile g_holding;
-bool volatile g_release;
-int volatile g_paints;
+std::atomic<HWND> g_canvas{};
+std::atomic<bool> g_holding{};
+std::atomic<bool> g_release{};
+std::atomic<int> g_paints{};
 RECT g_last_paint;
 BOOL g_last_erase;
 std::vector<HWND> g_destroyed;
@@ -239,7 +241,7 @@ TEST_F(Windows, InvalidRectangleIsWhatTheNextPaintGets) {
             // Keep the owner busy, so that nothing is painted while we look.
             g_holding = g_release = false;
             ASSERT_TRUE(PostMessageA(dlg, kHold, 0, 0));
-            ASSERT_TRUE(harness::WaitFor([] { return g_holding; }));
+            ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
             int paints = g_paints;
             EXPECT_TRUE(InvalidateRect(canvas, &dot, FALSE));
             RECT update = {};
