@@ -3,12 +3,17 @@
 
 #include <cstdio>
 
+#include "filename.h"
 #include "log.h"
 
 #define OPEN_TRIES 20
 #define OPEN_RETRY_MS 5
 
 HANDLE OpenForWriting(const char* path, DWORD disposition) {
+    if (!IsSafeDataPath(path)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE hFile = INVALID_HANDLE_VALUE;
     for (int i = 0; i < OPEN_TRIES; i++) {
         hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,

@@ -8,6 +8,7 @@
 
 #include "dialog.h"
 #include "fileio.h"
+#include "log.h"
 #include "resource.h"
 
 #define MEMO_SIZE 5000
@@ -30,4 +31,11 @@ void WriteMemoFile() {
     if (!WriteFile(hFile, cbuf, length, &dwWritten, NULL) || dwWritten != length)
         LogFileError("write memo", fname, GetLastError());
     CloseHandle(hFile);
+    // The memo is saved up to the buffer's size; what is cut off is said, not lost silently.
+    DWORD total = (DWORD)SendDlgItemMessageA(hDlgMain, IDC_MEMO, WM_GETTEXTLENGTH, 0, 0);
+    if (total > length) {
+        snprintf(cbuf, sizeof cbuf, "Memo too long: %lu of %lu bytes saved in %s",
+                 (unsigned long)length, (unsigned long)total, fname);
+        PostLogMessage(cbuf);
+    }
 }

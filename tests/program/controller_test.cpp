@@ -122,6 +122,10 @@ TEST_F(Controller, IntervalFieldIsParsedLikeScanfD) {
         {"1234567890123", 123456789, false},  // only nine characters are read
         {"abc", 100, true},          // no number: the default, with a log line
         {"", 100, true},
+        {"0", 0, false},             // passed on; the timer makes it its 10 ms minimum
+        {"+20", 20, false},          // a sign is part of a number
+        {"999999999", 999999999, false},  // nine digits, read whole
+        {"\xEF\xBC\x91\xEF\xBC\x90\xEF\xBC\x90", 100, true},  // full-width digits are no number
     };
     measure::Run([&](HWND dlg) {
         for (const Row& row : rows) {
