@@ -14,8 +14,8 @@ struct Plan {
     int count = 0;
     DWORD error = 0;
     int calls = 0;
-    std::function<void()> before;
-    std::function<void()> every;
+    Hook before;
+    Hook every;
 };
 
 std::mutex& plan_mutex() {
@@ -38,12 +38,12 @@ void Fail(Call call, int skip, int count, DWORD error) {
     p.error = error;
 }
 
-void Before(Call call, std::function<void()> fn) {
+void Before(Call call, Hook fn) {
     std::lock_guard<std::mutex> lock(plan_mutex());
     plan(call).before = std::move(fn);
 }
 
-void Every(Call call, std::function<void()> fn) {
+void Every(Call call, Hook fn) {
     std::lock_guard<std::mutex> lock(plan_mutex());
     plan(call).every = std::move(fn);
 }
@@ -60,8 +60,8 @@ int Calls(Call call) {
 
 }  // namespace faults
 
-bool inject_fault(faults::Call call) {
-    std::function<void()> before, every;
+bool inject_fault(faults::Call call, const char* name) {
+    faults::Hook before, every;
     DWORD error = 0;
     {
         std::lock_guard<std::mutex> lock(faults::plan_mutex());
@@ -76,8 +76,8 @@ bool inject_fault(faults::Call call) {
             error = p.error;
         }
     }
-    if (before) before();
-    if (every) every();
+    if (before) before(name);
+    if (every) every(name);
     if (!error) return false;
     set_error(error);
     return true;

@@ -123,7 +123,7 @@ extern "C" {
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD, HANDLE) {
     using namespace w32;
-    W32_FAULT(CreateFileA, INVALID_HANDLE_VALUE);
+    W32_FAULT(CreateFileA, lpFileName, INVALID_HANDLE_VALUE);
     const DWORD disposition = dwCreationDisposition;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
         (dwShareMode & ~DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) ||
@@ -245,7 +245,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     using namespace w32;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     auto file = find_file(hFile);
-    if (file) W32_FAULT(WriteFile, FALSE);
+    if (file) W32_FAULT(WriteFile, nullptr, FALSE);
     const int fd = prepare_io(file.get(), GENERIC_WRITE, lpBuffer, nNumberOfBytesToWrite,
                               lpOverlapped);
     if (fd < 0) return FALSE;

@@ -47,19 +47,19 @@ std::vector<void*> handles_of(Kind kind);
 void set_error(DWORD code);
 
 // ---- faults.cpp (test builds only): planned failures of chosen calls ----
-// W32_FAULT(call, result) makes the calling function return `result`, its error set, when a
+// W32_FAULT(call, name, result) makes the calling function return `result`, its error set, when a
 // test has planned a failure of that call; in the shipped library it is nothing at all.
 #ifdef W32_FAULT_INJECTION
 }  // namespace w32
 #include "w32_faults.h"
 namespace w32 {
-bool inject_fault(faults::Call call);
-#define W32_FAULT(call, result) \
+bool inject_fault(faults::Call call, const char* name);
+#define W32_FAULT(call, name, result) \
     do { \
-        if (::w32::inject_fault(::w32::faults::Call::call)) return result; \
+        if (::w32::inject_fault(::w32::faults::Call::call, name)) return result; \
     } while (0)
 #else
-#define W32_FAULT(call, result) \
+#define W32_FAULT(call, name, result) \
     do { \
     } while (0)
 #endif

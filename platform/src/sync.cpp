@@ -123,7 +123,7 @@ extern "C" {
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                            LPCSTR lpName) {
     using namespace w32;
-    W32_FAULT(CreateEventA, nullptr);
+    W32_FAULT(CreateEventA, lpName, nullptr);
     std::shared_ptr<Event> ev;
     DWORD error = ERROR_SUCCESS;
     {

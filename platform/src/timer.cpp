@@ -97,7 +97,7 @@ extern "C" {
 
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc) {
     using namespace w32;
-    W32_FAULT(SetTimer, 0);
+    W32_FAULT(SetTimer, nullptr, 0);
     if (hWnd && !find_window(hWnd)) {
         set_error(ERROR_INVALID_WINDOW_HANDLE);
         return 0;

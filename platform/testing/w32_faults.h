@@ -15,10 +15,12 @@ enum class Call { CreateEventA, SetTimer, CreateFileA, WriteFile, Count };
 // After `skip` more calls of `call` that go through, the next `count` calls fail, each setting
 // `error` as the thread's last error.
 void Fail(Call call, int skip, int count, DWORD error);
+// What a hook is given: the file name of a CreateFileA, else nullptr.
+using Hook = std::function<void(const char* name)>;
 // Runs `fn` once, on whichever thread makes the next call of `call`, before that call proceeds.
-void Before(Call call, std::function<void()> fn);
+void Before(Call call, Hook fn);
 // Runs `fn` at every call of `call`, on the calling thread, before the call proceeds.
-void Every(Call call, std::function<void()> fn);
+void Every(Call call, Hook fn);
 // Forgets every planned failure and hook.
 void Reset();
 // Calls of `call` made since the last Reset.

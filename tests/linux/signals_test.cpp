@@ -24,7 +24,7 @@ void RecordUntilSignalled(int sig, bool mid_sample) {
             if (!measure::WaitForCount(dlg, 3)) return;
             if (mid_sample) {
                 // Raised by the worker inside a record's write, which then takes a while more.
-                w32::faults::Before(w32::faults::Call::WriteFile, [sig] {
+                w32::faults::Before(w32::faults::Call::WriteFile, [sig](const char*) {
                     kill(getpid(), sig);
                     Sleep(50);
                 });
