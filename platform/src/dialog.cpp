@@ -279,8 +279,7 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
     if (on_owner_thread())
         leave_loop(hDlg);
     else
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [hDlg] { leave_loop(hDlg); }, Qt::QueuedConnection);
+        post_task([hDlg] { leave_loop(hDlg); });
     return TRUE;
 }
 

@@ -91,6 +91,11 @@ bool sends_pending_locked();
 // owner exists yet), else queued like a cross-thread send to `target` (may be NULL) and waited
 // for. If `target` is destroyed before the owner gets to it, the call returns 0.
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn);
+// Runs `fn` later on the owner thread, from its event loop, without waiting for it (what a
+// queued QMetaObject::invokeMethod does). The function is handed over under sync_mutex(), which
+// a race detector can see, unlike the lock inside Qt's event queue. Nothing before the
+// QApplication exists.
+void post_task(std::function<void()> fn);
 // Ends every send still queued for `hwnd` with the result 0 (the window is being destroyed).
 void release_sends_to(HWND hwnd);
 

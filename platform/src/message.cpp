@@ -6,7 +6,7 @@
 // own that the owner's event loop drains (the modal loop of DialogBoxParamA) or PeekMessageA
 // reads.
 #include <QApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <atomic>
 #include <deque>
 #include <thread>
@@ -27,7 +27,9 @@ struct PendingSend {
 struct Queues {
     std::deque<std::shared_ptr<PendingSend>> sends;
     std::deque<MSG> posted;
+    std::deque<std::function<void()>> tasks;
     bool sends_wake_queued = false;
+    bool tasks_wake_queued = false;
     bool posted_wake_queued = false;
 };
 
@@ -39,11 +41,48 @@ Queues& queues() {
 std::atomic<bool> app_ready{false};
 std::thread::id owner_id;
 
-void post_to_owner(void (*fn)()) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), fn, Qt::QueuedConnection);
+// Runs its function on the owner thread for every event posted to it. The events carry
+// nothing, and are not even looked at: Qt's event queue is ordered by a lock that a race
+// detector cannot see, so no data of ours travels through it; the data waits in queues(),
+// under sync_mutex().
+class OwnerCall : public QObject {
+public:
+    explicit OwnerCall(void (*fn)()) : fn_(fn) {}
+    bool event(QEvent*) override {
+        fn_();
+        return true;
+    }
+
+private:
+    void (*const fn_)();
+};
+
+// Made on the owner thread before app_ready is set; one per function carried.
+OwnerCall* serve_sends_call = nullptr;
+OwnerCall* dispatch_posted_call = nullptr;
+OwnerCall* run_tasks_call = nullptr;
+
+void post_to_owner(OwnerCall* call) {
+    QCoreApplication::postEvent(call, new QEvent(QEvent::User));
 }
 
 void serve_sends_from_loop() { serve_sends(); }
+
+void run_tasks() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard<std::mutex> lock(sync_mutex());
+            if (queues().tasks.empty()) {
+                queues().tasks_wake_queued = false;
+                return;
+            }
+            task = std::move(queues().tasks.front());
+            queues().tasks.pop_front();
+        }
+        task();
+    }
+}
 
 // PeekMessageA's filter: a window takes its own messages and those of its descendants;
 // (HWND)-1 takes only messages posted to no window.
@@ -103,6 +142,9 @@ void ensure_app() {
     new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     owner_id = std::this_thread::get_id();
+    serve_sends_call = new OwnerCall(serve_sends_from_loop);
+    dispatch_posted_call = new OwnerCall(dispatch_posted);
+    run_tasks_call = new OwnerCall(run_tasks);
     app_ready = true;
     watch_session_signals();
     // Messages posted before there was an event loop to wake.
@@ -112,7 +154,7 @@ void ensure_app() {
         wake = !queues().posted.empty() && !queues().posted_wake_queued;
         queues().posted_wake_queued = queues().posted_wake_queued || wake;
     }
-    if (wake) post_to_owner(dispatch_posted);
+    if (wake) post_to_owner(dispatch_posted_call);
 }
 
 bool on_owner_thread() { return app_ready && std::this_thread::get_id() == owner_id; }
@@ -147,6 +189,18 @@ bool serve_sends() {
 
 bool sends_pending_locked() { return !queues().sends.empty(); }
 
+void post_task(std::function<void()> fn) {
+    if (!app_ready) return;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().tasks.push_back(std::move(fn));
+        wake = !queues().tasks_wake_queued;
+        queues().tasks_wake_queued = true;
+    }
+    if (wake) post_to_owner(run_tasks_call);
+}
+
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     if (!app_ready || on_owner_thread()) return fn();
     auto p = std::make_shared<PendingSend>();
@@ -162,7 +216,7 @@ LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     // Wakes an owner blocked in MsgWaitForMultipleObjects(QS_SENDMESSAGE) ...
     sync_cv().notify_all();
     // ... and one in Qt's event loop.
-    if (wake) post_to_owner(serve_sends_from_loop);
+    if (wake) post_to_owner(serve_sends_call);
     std::unique_lock<std::mutex> lock(sync_mutex());
     sync_cv().wait(lock, [&] { return p->done; });
     return p->result;
@@ -220,7 +274,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         if (wake) queues().posted_wake_queued = true;
     }
     sync_cv().notify_all();
-    if (wake) post_to_owner(dispatch_posted);
+    if (wake) post_to_owner(dispatch_posted_call);
     return TRUE;
 }
 

@@ -101,8 +101,7 @@ void invalidate(const std::shared_ptr<ClassWindow>& w, const QRect* rect, bool e
     }
     if (queue) {
         HWND hwnd = w->hwnd;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [hwnd] { request_repaint(hwnd); }, Qt::QueuedConnection);
+        post_task([hwnd] { request_repaint(hwnd); });
     }
 }
 
@@ -241,13 +240,9 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
                 class_windows().erase(h);  // destroyed since
             }
         }
-        if (QCoreApplication::instance())
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [] {
-                    for (QWidget* top : QApplication::topLevelWidgets()) top->update();
-                },
-                Qt::QueuedConnection);
+        post_task([] {
+            for (QWidget* top : QApplication::topLevelWidgets()) top->update();
+        });
         return TRUE;
     }
     auto base = find_window(hWnd);
@@ -258,12 +253,9 @@ BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
     auto w = std::dynamic_pointer_cast<ClassWindow>(base);
     if (!w) {
         // Dialogs and controls paint themselves: Qt repaints them whole.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [hWnd] {
-                if (auto x = find_window(hWnd); x && x->widget) x->widget->update();
-            },
-            Qt::QueuedConnection);
+        post_task([hWnd] {
+            if (auto x = find_window(hWnd); x && x->widget) x->widget->update();
+        });
         return TRUE;
     }
     if (lpRect) {
