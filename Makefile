@@ -21,7 +21,8 @@ missing = $(shell for p in $(1); do \
     || echo "$$p"; done)
 
 .PHONY: run test deps-run deps-test build-linux build-windows build-windows-x64 \
-        test-linux test-windows clean
+        build-linux-asan build-linux-tsan test-linux test-linux-asan test-linux-tsan \
+        test-windows clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -42,6 +43,12 @@ deps-test:
 build-linux:
 	cmake --preset linux
 	cmake --build --preset linux -j 2
+
+# The Linux tests again under AddressSanitizer + UBSan and under ThreadSanitizer: any report
+# ends its test with a failure (the test presets set halt_on_error and the suppressions).
+build-linux-asan build-linux-tsan: build-linux-%:
+	cmake --preset linux-$*
+	cmake --build --preset linux-$* -j 2 --target program_tests platform_tests
 
 build-windows:
 	cmake --preset windows
@@ -64,6 +71,9 @@ run: deps-run build-linux
 test-linux: build-linux
 	ctest --preset linux
 
+test-linux-asan test-linux-tsan: test-linux-%: build-linux-%
+	ctest --preset linux-$*
+
 # The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
 # x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
 test-windows: build-windows
@@ -83,6 +93,8 @@ test-windows: build-windows
 
 test: deps-test
 	$(MAKE) --no-print-directory test-linux
+	$(MAKE) --no-print-directory test-linux-asan
+	$(MAKE) --no-print-directory test-linux-tsan
 	$(MAKE) --no-print-directory test-windows
 
 clean:
