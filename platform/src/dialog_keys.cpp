@@ -330,6 +330,38 @@ HWND WINAPI SetFocus(HWND hWnd) {
     return old;
 }
 
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    using namespace w32;
+    if (!find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    // Every window belongs to the owner thread.
+    if (lpdwProcessId) *lpdwProcessId = 1;
+    return static_cast<DWORD>(run_on_owner(hWnd, [] { return LRESULT(GetCurrentThreadId()); }));
+}
+
+BOOL WINAPI GetGUIThreadInfo(DWORD idThread, PGUITHREADINFO pgui) {
+    using namespace w32;
+    if (!pgui || pgui->cbSize != sizeof(GUITHREADINFO)) {
+        set_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HWND focus = nullptr;
+    const DWORD owner = static_cast<DWORD>(run_on_owner(nullptr, [&focus] {
+        focus = focus_window();
+        return LRESULT(GetCurrentThreadId());
+    }));
+    const DWORD size = pgui->cbSize;
+    std::memset(pgui, 0, sizeof *pgui);
+    pgui->cbSize = size;
+    if (idThread == 0 || idThread == owner) {
+        pgui->hwndFocus = focus;
+        pgui->hwndActive = dialog_of(focus);
+    }
+    return TRUE;
+}
+
 HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
     using namespace w32;
     if (!find_window(hDlg)) {
