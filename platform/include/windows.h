@@ -386,6 +386,7 @@ typedef struct tagBITMAPINFO {
 #define WM_APP 0x8000
 
 #define SC_CLOSE 0xF060
+#define KEYEVENTF_KEYUP 0x0002
 #define VK_BACK 0x08
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
@@ -526,6 +527,7 @@ HWND WINAPI SetFocus(HWND hWnd);
 HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
 SHORT WINAPI GetKeyState(int nVirtKey);
+void WINAPI keybd_event(BYTE bVk, BYTE bScan, DWORD dwFlags, ULONG_PTR dwExtraInfo);
 BOOL WINAPI GetKeyboardState(PBYTE lpKeyState);
 BOOL WINAPI SetKeyboardState(PBYTE lpKeyState);
 BOOL WINAPI IsWindow(HWND hWnd);

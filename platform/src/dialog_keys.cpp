@@ -4,6 +4,7 @@
 // posted to the focused control, so that they take the same path as the keys a program posts.
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QWidget>
 #include <cstring>
 
@@ -14,6 +15,15 @@ namespace {
 
 HWND g_focus = nullptr;
 bool g_moving_focus = false;  // the layer is moving Qt's focus itself
+bool g_replaying = false;     // a toolkit key is being handed back to its widget
+
+// A toolkit key that the widget keeps (typing in an edit) waits in the posted queue behind the
+// keys routed before it, so that keys typed ahead arrive in the order they were typed.
+const UINT kToolkitKey = WM_USER - 1;
+struct HeldKey {
+    QPointer<QWidget> widget;
+    std::unique_ptr<QKeyEvent> event;
+};
 BYTE g_keys[256];             // the owner thread's key state, as GetKeyboardState gives it
 
 bool is_push_button(HWND h) {
@@ -151,9 +161,15 @@ protected:
         HWND dlg = dialog_of(focus);
         auto d = find_window(dlg);
         if (!widget || !f || !d || !d->widget || widget->window() != d->widget) return false;
+        if (g_replaying) return false;
         auto* key = static_cast<QKeyEvent*>(ev);
         const WPARAM vk = owned_key(*key, *f);
-        if (!vk) return false;
+        if (!vk) {
+            if (ev->type() == QEvent::ShortcutOverride) return false;
+            auto* held = new HeldKey{widget, std::unique_ptr<QKeyEvent>(key->clone())};
+            PostMessageA(focus, kToolkitKey, 0, reinterpret_cast<LPARAM>(held));
+            return true;
+        }
         if (ev->type() == QEvent::ShortcutOverride) {
             key->accept();  // no shortcut takes it either: it comes back as a key press
             return true;
@@ -177,6 +193,67 @@ void follow_toolkit_focus(QWidget* now) {
             return;
         }
     }
+}
+
+// A key of the keyboard as the toolkit reports it, for keybd_event.
+QKeyEvent* toolkit_key(BYTE vk, bool up) {
+    const bool shift = (g_keys[VK_SHIFT] & 0x80) != 0;
+    int key = 0;
+    QString text;
+    switch (vk) {
+        case VK_TAB:
+            key = shift ? Qt::Key_Backtab : Qt::Key_Tab;
+            text = QStringLiteral("\t");
+            break;
+        case VK_RETURN:
+            key = Qt::Key_Return;
+            text = QStringLiteral("\r");
+            break;
+        case VK_ESCAPE:
+            key = Qt::Key_Escape;
+            text = QString(QChar(27));
+            break;
+        case VK_SPACE:
+            key = Qt::Key_Space;
+            text = QStringLiteral(" ");
+            break;
+        case VK_BACK:
+            key = Qt::Key_Backspace;
+            text = QString(QChar(8));
+            break;
+        case VK_SHIFT:
+            key = Qt::Key_Shift;
+            break;
+        case VK_LEFT:
+            key = Qt::Key_Left;
+            break;
+        case VK_RIGHT:
+            key = Qt::Key_Right;
+            break;
+        case VK_UP:
+            key = Qt::Key_Up;
+            break;
+        case VK_DOWN:
+            key = Qt::Key_Down;
+            break;
+        default:
+            if (const char c = key_char(vk)) {
+                key = vk;  // Qt's keys for digits and letters are their upper-case codes
+                text = QString(QLatin1Char(c));
+            }
+    }
+    if (!key) return nullptr;
+    return new QKeyEvent(up ? QEvent::KeyRelease : QEvent::KeyPress, key,
+                         shift ? Qt::ShiftModifier : Qt::NoModifier, text);
+}
+
+// Input from the keyboard reaches the focused control's widget, as a key typed there would.
+void deliver_key(BYTE vk, bool up) {
+    g_keys[vk] = up ? (g_keys[vk] & 1) : static_cast<BYTE>((g_keys[vk] ^ 1) | 0x80);
+    auto f = find_window(focus_window());
+    if (!f || !f->widget) return;
+    std::unique_ptr<QKeyEvent> ev(toolkit_key(vk, up));
+    if (ev) QCoreApplication::sendEvent(f->widget, ev.get());
 }
 
 void install_router() {
@@ -256,6 +333,15 @@ bool dialog_manager_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, LRESULT* resu
 }
 
 bool dialog_message(const MSG& msg) {
+    if (msg.message == kToolkitKey) {
+        std::unique_ptr<HeldKey> held(reinterpret_cast<HeldKey*>(msg.lParam));
+        if (held && held->widget) {
+            g_replaying = true;
+            QCoreApplication::sendEvent(held->widget, held->event.get());
+            g_replaying = false;
+        }
+        return true;
+    }
     if (msg.message != WM_KEYDOWN) return false;
     const HWND dlg = dialog_of(msg.hwnd);
     if (!dlg) return false;
@@ -291,8 +377,12 @@ bool dialog_message(const MSG& msg) {
     }
     // Not the dialog's key: the control gets it, then its character.
     call_window_proc(msg.hwnd, msg.message, msg.wParam, msg.lParam);
-    if (const char c = key_char(msg.wParam); c && IsWindow(msg.hwnd))
-        PostMessageA(msg.hwnd, WM_CHAR, static_cast<unsigned char>(c), msg.lParam);
+    if (const char c = key_char(msg.wParam); c && IsWindow(msg.hwnd)) {
+        MSG ch = msg;
+        ch.message = WM_CHAR;
+        ch.wParam = static_cast<unsigned char>(c);
+        post_first(ch);
+    }
     return true;
 }
 
@@ -415,6 +505,15 @@ HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
 SHORT WINAPI GetKeyState(int nVirtKey) {
     return static_cast<SHORT>((w32::g_keys[nVirtKey & 0xFF] & 0x80) ? 0xFF80 : 0) |
            (w32::g_keys[nVirtKey & 0xFF] & 1);
+}
+
+void WINAPI keybd_event(BYTE bVk, BYTE, DWORD dwFlags, ULONG_PTR) {
+    using namespace w32;
+    auto* app = QCoreApplication::instance();
+    if (!app) return;
+    const bool up = (dwFlags & KEYEVENTF_KEYUP) != 0;
+    // Input is queued for the thread with the focus and arrives when its loop gets to it.
+    QMetaObject::invokeMethod(app, [bVk, up] { deliver_key(bVk, up); }, Qt::QueuedConnection);
 }
 
 BOOL WINAPI GetKeyboardState(PBYTE lpKeyState) {

@@ -71,6 +71,9 @@ bool sends_pending_locked();
 // owner exists yet), else queued like a cross-thread send to `target` (may be NULL) and waited
 // for. If `target` is destroyed before the owner gets to it, the call returns 0.
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn);
+// Posts `m` ahead of everything else posted: the character made of a key is read next, before
+// keys typed after it.
+void post_first(const MSG& m);
 // Ends every send still queued for `hwnd` with the result 0 (the window is being destroyed).
 void release_sends_to(HWND hwnd);
 
