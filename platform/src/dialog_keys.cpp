@@ -24,7 +24,7 @@ struct HeldKey {
     QPointer<QWidget> widget;
     std::unique_ptr<QKeyEvent> event;
 };
-BYTE g_keys[256];             // the owner thread's key state, as GetKeyboardState gives it
+BYTE g_keys[256];  // the owner thread's key state, as GetKeyboardState gives it
 
 bool is_push_button(HWND h) {
     LRESULT code = call_window_proc(h, WM_GETDLGCODE, 0, 0);
@@ -317,13 +317,14 @@ bool dialog_manager_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, LRESULT* resu
             if (old && old != now && is_push_button(old))
                 call_window_proc(old, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
             d->def_id = static_cast<int>(wp);
-            if (now && is_push_button(now)) call_window_proc(now, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+            if (now && is_push_button(now))
+                call_window_proc(now, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
             *result = TRUE;
             return true;
         }
         case WM_NEXTDLGCTL: {
-            HWND target = lp ? reinterpret_cast<HWND>(wp)
-                             : GetNextDlgTabItem(dlg, focus_window(), wp != 0);
+            HWND target =
+                lp ? reinterpret_cast<HWND>(wp) : GetNextDlgTabItem(dlg, focus_window(), wp != 0);
             if (target && dialog_of(target) == dlg && target != dlg) keyboard_focus(dlg, target);
             *result = 0;
             return true;
@@ -346,10 +347,9 @@ bool dialog_message(const MSG& msg) {
     const HWND dlg = dialog_of(msg.hwnd);
     if (!dlg) return false;
     MSG copy = msg;
-    const LRESULT code =
-        msg.hwnd == dlg ? 0
-                        : call_window_proc(msg.hwnd, WM_GETDLGCODE, msg.wParam,
-                                           reinterpret_cast<LPARAM>(&copy));
+    const LRESULT code = msg.hwnd == dlg ? 0
+                                         : call_window_proc(msg.hwnd, WM_GETDLGCODE, msg.wParam,
+                                                            reinterpret_cast<LPARAM>(&copy));
     if (!(code & DLGC_WANTMESSAGE)) {
         switch (msg.wParam) {
             case VK_TAB:
@@ -513,7 +513,8 @@ void WINAPI keybd_event(BYTE bVk, BYTE, DWORD dwFlags, ULONG_PTR) {
     if (!app) return;
     const bool up = (dwFlags & KEYEVENTF_KEYUP) != 0;
     // Input is queued for the thread with the focus and arrives when its loop gets to it.
-    QMetaObject::invokeMethod(app, [bVk, up] { deliver_key(bVk, up); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [bVk, up] { deliver_key(bVk, up); }, Qt::QueuedConnection);
 }
 
 BOOL WINAPI GetKeyboardState(PBYTE lpKeyState) {

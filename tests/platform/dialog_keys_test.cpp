@@ -16,9 +16,9 @@ namespace {
 // Private messages of the test's dialog procedure, so that the driver thread can ask the
 // dialog's thread about its focus (GetFocus answers per thread) and move it.
 const UINT kQueryFocus = WM_APP;
-const UINT kMouseFocus = WM_APP + 1;   // SetFocus, as a click gives it
-const UINT kSync = WM_APP + 2;         // wParam: how many more times to re-post itself
-const UINT kSetShift = WM_APP + 3;     // wParam: Shift down
+const UINT kMouseFocus = WM_APP + 1;  // SetFocus, as a click gives it
+const UINT kSync = WM_APP + 2;        // wParam: how many more times to re-post itself
+const UINT kSetShift = WM_APP + 3;    // wParam: Shift down
 
 HWND volatile g_dlg;
 HWND g_focus;
@@ -178,24 +178,24 @@ TEST(DialogKeys, ControlsTellTheDialogManagerWhichKeysTheyWant) {
 
 struct KeyRow {
     const char* what;
-    int focus;        // control focused first, by the keyboard
+    int focus;  // control focused first, by the keyboard
     WPARAM vk;
-    int command;      // BN_CLICKED id (or IDCANCEL) the dialog gets, 0 for none
-    int focus_after;  // control holding the focus afterwards
+    int command;             // BN_CLICKED id (or IDCANCEL) the dialog gets, 0 for none
+    int focus_after;         // control holding the focus afterwards
     const char* memo_after;  // text of the memo afterwards (it starts as "ab")
 };
 
 const KeyRow kKeys[] = {
-    {"Enter in a single-line edit presses the default button", IDC_FILENAME, VK_RETURN,
-     IDC_RECORD, IDC_FILENAME, "ab"},
+    {"Enter in a single-line edit presses the default button", IDC_FILENAME, VK_RETURN, IDC_RECORD,
+     IDC_FILENAME, "ab"},
     {"... in a read-only one too", IDC_COUNT, VK_RETURN, IDC_RECORD, IDC_COUNT, "ab"},
-    {"Enter on a push button presses that button", IDC_DISPLAY, VK_RETURN, IDC_DISPLAY,
-     IDC_DISPLAY, "ab"},
-    {"Space on a push button presses it", IDC_DISPLAY, VK_SPACE, IDC_DISPLAY, IDC_DISPLAY, "ab"},
-    {"Space in an edit is a character, no command", IDC_FILENAME, VK_SPACE, 0, IDC_FILENAME,
+    {"Enter on a push button presses that button", IDC_DISPLAY, VK_RETURN, IDC_DISPLAY, IDC_DISPLAY,
      "ab"},
+    {"Space on a push button presses it", IDC_DISPLAY, VK_SPACE, IDC_DISPLAY, IDC_DISPLAY, "ab"},
+    {"Space in an edit is a character, no command", IDC_FILENAME, VK_SPACE, 0, IDC_FILENAME, "ab"},
     {"Enter in the multi-line memo (ES_WANTRETURN) ends a line, over the text that the "
-     "keyboard focus selected", IDC_MEMO, VK_RETURN, 0, IDC_MEMO, "\r\n"},
+     "keyboard focus selected",
+     IDC_MEMO, VK_RETURN, 0, IDC_MEMO, "\r\n"},
     {"Esc in a single-line edit cancels", IDC_INTERVAL, VK_ESCAPE, IDCANCEL, IDC_INTERVAL, "ab"},
     {"Esc on a button cancels", IDC_RECORD, VK_ESCAPE, IDCANCEL, IDC_RECORD, "ab"},
     {"Esc in the memo cancels", IDC_MEMO, VK_ESCAPE, IDCANCEL, IDC_MEMO, "ab"},
@@ -204,10 +204,10 @@ const KeyRow kKeys[] = {
     {"Tab in the memo stays in the memo, no tab inserted", IDC_MEMO, VK_TAB, 0, IDC_MEMO, "ab"},
     {"Arrows in an edit move its caret, not the focus", IDC_INTERVAL, VK_DOWN, 0, IDC_INTERVAL,
      "ab"},
-    {"Down on a button moves to the next control of its group", IDC_DISPLAY, VK_DOWN, 0,
-     IDC_RECORD, "ab"},
-    {"Up on a button moves to the previous one, wrapping", IDC_DISPLAY, VK_UP, 0,
-     IDC_MEMO_LABEL, "ab"},
+    {"Down on a button moves to the next control of its group", IDC_DISPLAY, VK_DOWN, 0, IDC_RECORD,
+     "ab"},
+    {"Up on a button moves to the previous one, wrapping", IDC_DISPLAY, VK_UP, 0, IDC_MEMO_LABEL,
+     "ab"},
 };
 
 TEST(DialogKeys, EachKeyDoesWhatTheDialogManagerDoesWithIt) {
@@ -238,7 +238,8 @@ TEST(DialogKeys, TabSelectsTheEditTextAndTypingReplacesIt) {
         Press(dlg, VK_TAB);
         EXPECT_EQ(FocusId(dlg), IDC_INTERVAL);
         EXPECT_EQ(Selection(dlg, IDC_INTERVAL), std::make_pair(DWORD(0), DWORD(3)));
-        for (char c : std::string("250")) PostMessageA(GetDlgItem(dlg, IDC_INTERVAL), WM_CHAR, c, 1);
+        for (char c : std::string("250"))
+            PostMessageA(GetDlgItem(dlg, IDC_INTERVAL), WM_CHAR, c, 1);
         Settle(dlg);
         EXPECT_EQ(harness::FieldText(dlg, IDC_INTERVAL), "250");
     });
@@ -259,8 +260,11 @@ TEST(DialogKeys, TabAndShiftTabFollowTheTabStopsAndWrap) {
         const struct {
             bool shift;
             int focus_after;
-        } steps[] = {{false, IDC_INTERVAL}, {false, IDC_FILENAME}, {false, IDC_RECORD},
-                     {true, IDC_FILENAME}, {true, IDC_INTERVAL}};
+        } steps[] = {{false, IDC_INTERVAL},
+                     {false, IDC_FILENAME},
+                     {false, IDC_RECORD},
+                     {true, IDC_FILENAME},
+                     {true, IDC_INTERVAL}};
         for (const auto& s : steps) {
             SendMessageA(dlg, kSetShift, s.shift, 0);
             Press(dlg, VK_TAB);
@@ -362,7 +366,8 @@ TEST(DialogKeys, KeysFromTheKeyboardTakeTheDialogManagersPath) {
         // Tab selects the interval again; the digits replace it.
         Stroke(VK_TAB);
         for (BYTE c : std::string("250")) Stroke(c);
-        EXPECT_TRUE(FieldBecomes(dlg, IDC_INTERVAL, "250")) << harness::FieldText(dlg, IDC_INTERVAL);
+        EXPECT_TRUE(FieldBecomes(dlg, IDC_INTERVAL, "250"))
+            << harness::FieldText(dlg, IDC_INTERVAL);
         EXPECT_EQ(FocusId(dlg), IDC_INTERVAL);
         // Enter in a single-line field: the default button, once.
         Stroke(VK_RETURN);
