@@ -163,6 +163,8 @@ protected:
         if (!widget || !f || !d || !d->widget || widget->window() != d->widget) return false;
         if (g_replaying) return false;
         auto* key = static_cast<QKeyEvent*>(ev);
+        if (key->key() == Qt::Key_Shift && ev->type() != QEvent::ShortcutOverride)
+            g_keys[VK_SHIFT] = press ? 0x80 : 0;
         const WPARAM vk = owned_key(*key, *f);
         if (!vk) {
             if (ev->type() == QEvent::ShortcutOverride) return false;
