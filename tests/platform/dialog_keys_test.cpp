@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,20 @@ HWND volatile g_dlg;
 HWND g_focus;
 HWND g_init_wparam;
 HWND g_focus_after_init;
-volatile bool g_synced;
-volatile bool g_may_end;
+std::atomic<bool> g_synced{false};
+std::atomic<bool> g_may_end{false};
+std::mutex g_commands_mutex;   // the dialog's thread adds, the driver reads
 std::vector<int> g_commands;  // ids of the button commands, and IDCANCEL
+
+std::vector<int> Commands() {
+    std::lock_guard<std::mutex> lock(g_commands_mutex);
+    return g_commands;
+}
+
+void ClearCommands() {
+    std::lock_guard<std::mutex> lock(g_commands_mutex);
+    ClearCommands();
+}
 DWORD g_add_style[256];       // added to a control's style at WM_INITDIALOG, by id - 100
 
 INT_PTR CALLBACK KeysProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -42,7 +55,10 @@ INT_PTR CALLBACK KeysProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             g_dlg = hwnd;
             return TRUE;
         case WM_COMMAND:
-            if (HIWORD(wParam) == BN_CLICKED) g_commands.push_back(LOWORD(wParam));
+            if (HIWORD(wParam) == BN_CLICKED) {
+                std::lock_guard<std::mutex> lock(g_commands_mutex);
+                g_commands.push_back(LOWORD(wParam));
+            }
             if (LOWORD(wParam) == IDCANCEL && g_may_end) EndDialog(hwnd, IDCANCEL);
             return TRUE;
         case kQueryFocus:
@@ -70,7 +86,7 @@ INT_PTR CALLBACK KeysProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // Runs the measurement template with the given styles added, and `body` from a second thread.
 void RunKeys(const std::function<void(HWND)>& body) {
-    g_commands.clear();
+    ClearCommands();
     g_may_end = false;
     harness::Drive(
         &g_dlg,
@@ -101,7 +117,7 @@ int FocusId(HWND dlg) {
 void Settle(HWND dlg) {
     g_synced = false;
     PostMessageA(dlg, kSync, 2, 0);
-    EXPECT_TRUE(harness::WaitFor([] { return g_synced; }));
+    EXPECT_TRUE(harness::WaitFor([] { return g_synced.load(); }));
 }
 
 // One press of a key on the focused control.
@@ -146,12 +162,12 @@ TEST(DialogKeys, FocusStartsOnTheFirstControlAndEnterPressesTheLaterDefaultButto
         // So Enter presses the default button, not the focused one; a click's focus does not
         // move the default either.
         Press(dlg, VK_RETURN);
-        EXPECT_EQ(g_commands, std::vector<int>{IDC_RECORD});
+        EXPECT_EQ(Commands(), std::vector<int>{IDC_RECORD});
         MouseFocus(dlg, IDC_RECORD);
         MouseFocus(dlg, IDC_DISPLAY);
         EXPECT_EQ(ButtonKind(dlg, IDC_DISPLAY), DWORD(BS_PUSHBUTTON));
         Press(dlg, VK_RETURN);
-        EXPECT_EQ(g_commands, (std::vector<int>{IDC_RECORD, IDC_RECORD}));
+        EXPECT_EQ(Commands(), (std::vector<int>{IDC_RECORD, IDC_RECORD}));
     });
 }
 
@@ -222,11 +238,11 @@ TEST(DialogKeys, EachKeyDoesWhatTheDialogManagerDoesWithIt) {
             SetDlgItemTextA(dlg, IDC_MEMO, "ab");
             KeyboardFocus(dlg, k.focus);
             ASSERT_EQ(FocusId(dlg), k.focus);
-            g_commands.clear();
+            ClearCommands();
             Press(dlg, k.vk);
             std::vector<int> want;
             if (k.command) want.push_back(k.command);
-            EXPECT_EQ(g_commands, want);
+            EXPECT_EQ(Commands(), want);
             EXPECT_EQ(FocusId(dlg), k.focus_after);
             EXPECT_EQ(harness::FieldText(dlg, IDC_MEMO), k.memo_after);
         });
@@ -322,7 +338,7 @@ TEST(DialogKeys, TheDefaultBorderFollowsTheFocusBetweenPushButtons) {
         EXPECT_EQ(ButtonKind(dlg, IDC_DISPLAY), DWORD(BS_PUSHBUTTON));
         EXPECT_EQ(ButtonKind(dlg, IDC_RECORD), DWORD(BS_DEFPUSHBUTTON));
         Press(dlg, VK_RETURN);
-        EXPECT_EQ(g_commands, std::vector<int>{IDC_RECORD});
+        EXPECT_EQ(Commands(), std::vector<int>{IDC_RECORD});
     });
 }
 
@@ -334,7 +350,7 @@ TEST(DialogKeys, SetDefIdChoosesWhatEnterPresses) {
         EXPECT_EQ(ButtonKind(dlg, IDC_RECORD), DWORD(BS_PUSHBUTTON));
         KeyboardFocus(dlg, IDC_FILENAME);
         Press(dlg, VK_RETURN);
-        EXPECT_EQ(g_commands, std::vector<int>{IDC_DISPLAY});
+        EXPECT_EQ(Commands(), std::vector<int>{IDC_DISPLAY});
         // BM_SETSTYLE changes the look alone, not the dialog's default.
         SendDlgItemMessageA(dlg, IDC_RECORD, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
         EXPECT_EQ(ButtonKind(dlg, IDC_RECORD), DWORD(BS_DEFPUSHBUTTON));
@@ -352,7 +368,7 @@ bool FocusBecomes(HWND dlg, int id) {
 }
 
 bool CommandsBecome(const std::vector<int>& want) {
-    return harness::WaitFor([&] { return g_commands == want; });
+    return harness::WaitFor([&] { return Commands() == want; });
 }
 
 bool FieldBecomes(HWND dlg, int id, const std::string& want) {
@@ -397,7 +413,7 @@ TEST(DialogKeys, KeysFromTheKeyboardTakeTheDialogManagersPath) {
         Stroke(VK_ESCAPE);
         EXPECT_TRUE(CommandsBecome({IDC_RECORD, IDC_RECORD, IDCANCEL}));
         Settle(dlg);
-        EXPECT_EQ(g_commands, (std::vector<int>{IDC_RECORD, IDC_RECORD, IDCANCEL}));
+        EXPECT_EQ(Commands(), (std::vector<int>{IDC_RECORD, IDC_RECORD, IDCANCEL}));
     });
 }
 
