@@ -38,7 +38,7 @@ std::vector<int> Commands() {
 
 void ClearCommands() {
     std::lock_guard<std::mutex> lock(g_commands_mutex);
-    ClearCommands();
+    g_commands.clear();
 }
 DWORD g_add_style[256];       // added to a control's style at WM_INITDIALOG, by id - 100
 
