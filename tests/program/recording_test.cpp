@@ -298,59 +298,92 @@ TEST_F(Recording, MemoIsSavedAsTypedByEveryAcquisition) {
     }
 }
 
+HANDLE OpenReader() {
+    return CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 // A reader that holds the file for about a second, as a viewer does: the lines of that time are
 // lost, the loss is reported when it begins and counted when writing succeeds again, and the
 // samples keep their pace meanwhile (each line is tried once while the hold lasts).
 TEST_F(Recording, FileHeldForASecondReportsTheLossAndKeepsThePace) {
-    std::string log;
-    int count = 0, during_hold = 0;
-    measure::Run([&](HWND dlg) {
-        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
-        Press(dlg, IDC_RECORD);
-        ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-        HANDLE reader = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(harness::WaitFor([&] {
-            reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-            return reader != INVALID_HANDLE_VALUE;
-        }));
-        int held_at = measure::Count(dlg);
-        Sleep(1000);
-        during_hold = measure::Count(dlg) - held_at;
-        CloseHandle(reader);
-        ASSERT_TRUE(measure::LogContains(dlg, " records lost\r\n"));
-        Press(dlg, IDC_RECORD);
-        ASSERT_TRUE(measure::WaitForWorkerIdle());
-        count = measure::Count(dlg);
-        log = Log(dlg);
-    });
-    const std::string head = "Start save!\r\nSave data as C:\\data\\test.dat\r\n"
-                             "Error: cannot write C:\\data\\test.dat (file in use)\r\n"
-                             "Writing C:\\data\\test.dat again: ";
-    ASSERT_EQ(log.substr(0, head.size()), head);
-    const int lost = atoi(log.c_str() + head.size());
-    EXPECT_EQ(log.substr(head.size()), std::to_string(lost) + " records lost\r\nStop save!\r\n");
-    // Retrying every line for 100 ms would allow ten samples in the second at most.
-    EXPECT_GT(during_hold, 25);
-
-    // The file holds every record but the lost ones, which are one run of numbers.
-    std::string data;
-    ASSERT_TRUE(ReadFileText(kData, &data));
-    std::vector<Record> records = Records(data);
-    int missing = 0, gaps = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
-        int expected = (int)i + 1 + missing;
-        int number = atoi(records[i].number.c_str());
-        if (number != expected) {
-            gaps++;
-            missing += number - expected;
+    struct Row {
+        bool from_start;
+        const char* action;
+    };
+    const Row rows[] = {
+        {false, "write"},   // held between two lines of the recording
+        {true, "create"},   // an older file of that name held from before the press: the first
+                            // record that can be written replaces it, header first
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.action);
+        DeleteFileA(kData);
+        if (row.from_start) {
+            HANDLE h = CreateFileA(kData, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            DWORD written;
+            WriteFile(h, "old\r\n", 5, &written, NULL);
+            CloseHandle(h);
         }
+        std::string log;
+        int count = 0, during_hold = 0;
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+            HANDLE reader = INVALID_HANDLE_VALUE;
+            if (row.from_start) {
+                reader = OpenReader();
+                ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+                Press(dlg, IDC_RECORD);
+            } else {
+                Press(dlg, IDC_RECORD);
+                ASSERT_TRUE(measure::WaitForCount(dlg, 3));
+                // The reader gets in between two lines (during a line the worker holds the file).
+                ASSERT_TRUE(harness::WaitFor([&] {
+                    reader = OpenReader();
+                    return reader != INVALID_HANDLE_VALUE;
+                }));
+            }
+            int held_at = measure::Count(dlg);
+            Sleep(1000);
+            during_hold = measure::Count(dlg) - held_at;
+            CloseHandle(reader);
+            ASSERT_TRUE(measure::LogContains(dlg, " records lost\r\n"));
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            count = measure::Count(dlg);
+            log = Log(dlg);
+        });
+        const std::string head = std::string("Start save!\r\nSave data as C:\\data\\test.dat\r\n") +
+                                 "Error: cannot " + row.action +
+                                 " C:\\data\\test.dat (file in use)\r\n"
+                                 "Writing C:\\data\\test.dat again: ";
+        ASSERT_EQ(log.substr(0, head.size()), head);
+        const int lost = atoi(log.c_str() + head.size());
+        EXPECT_EQ(log.substr(head.size()),
+                  std::to_string(lost) + " records lost\r\nStop save!\r\n");
+        // Retrying every line for 100 ms would allow ten samples in the second at most.
+        EXPECT_GT(during_hold, 25);
+
+        // The file holds every record but the lost ones, which are one run of numbers.
+        std::string data;
+        ASSERT_TRUE(ReadFileText(kData, &data));
+        EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+        std::vector<Record> records = Records(data);
+        int missing = 0, gaps = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            int expected = (int)i + 1 + missing;
+            int number = atoi(records[i].number.c_str());
+            if (number != expected) {
+                gaps++;
+                missing += number - expected;
+            }
+        }
+        EXPECT_EQ(gaps, 1);
+        EXPECT_EQ(missing, lost);
+        // The sample under way at the stop may be counted but not recorded.
+        EXPECT_GE((int)records.size() + lost + 1, count);
+        EXPECT_LE((int)records.size() + lost, count);
     }
-    EXPECT_EQ(gaps, 1);
-    EXPECT_EQ(missing, lost);
-    // The sample under way at the stop may be counted but not recorded.
-    EXPECT_GE((int)records.size() + lost + 1, count);
-    EXPECT_LE((int)records.size() + lost, count);
 }
 
 // Japanese text in the platform's ANSI code page (UTF-8 on Linux, 932 on a Japanese Windows and
