@@ -121,16 +121,17 @@ run-windows: deps-test locales
 	    exit 1; \
 	fi
 	@if cmake/wine-run.sh --can-run-32; then \
-	    $(MAKE) --no-print-directory build-windows || exit 1; \
+	    preset=windows; \
 	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
 	    exe=build/windows/measure.exe; \
 	else \
 	    echo "This machine cannot execute 32-bit x86 code: running the 64-bit build of the"; \
 	    echo "same sources (build/windows-x64/measure.exe)."; \
-	    $(MAKE) --no-print-directory build-windows-x64 || exit 1; \
+	    preset=windows-x64; \
 	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
 	    exe=build/windows-x64/measure.exe; \
 	fi; \
+	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
 	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 clean:
