@@ -1,6 +1,8 @@
-# Two commands for a fresh Debian machine:
-#   make run    installs what is missing, builds the Linux program and starts it
-#   make test   installs what is missing, builds both platforms and runs every test
+# Commands for a fresh Debian machine:
+#   make run           installs what is missing, builds the Linux program and starts it
+#   make test          installs what is missing, builds both platforms and runs every test
+#   make run-windows   installs what is missing, builds the Windows program this machine can run
+#                      and starts it under Wine in a Japanese locale
 # Installing uses apt-get as root, or through sudo otherwise, and is skipped when all is there.
 
 SHELL := /bin/bash
@@ -12,7 +14,11 @@ DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
                   googletest libgtest-dev fonts-ipafont-mincho
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 wine32:i386 xvfb xauth
+                 wine32:i386 xvfb xauth locales
+# Locales that must exist on the machine: one that writes decimal commas, under which the Linux
+# program tests run a second time, and the Japanese one, without which Wine cannot map the
+# program's non-ASCII file names to Unix names.
+TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # What `dpkg-query` does not list as installed, of the given packages.
@@ -20,9 +26,15 @@ missing = $(shell for p in $(1); do \
     dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed' \
     || echo "$$p"; done)
 
-.PHONY: run test deps-run deps-test build-linux build-windows build-windows-x64 \
+# A shell command that prints which of the given locales `locale -a` does not list (it spells
+# de_DE.UTF-8 as de_DE.utf8).
+missing_locales = for l in $(1); do \
+    n=$$(echo "$$l" | tr 'A-Z' 'a-z' | tr -d -- '-'); \
+    locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d -- '-' | grep -qx "$$n" || echo "$$l"; done
+
+.PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
         build-linux-asan build-linux-tsan test-linux test-linux-asan test-linux-tsan \
-        test-windows clean
+        test-windows run-windows clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -38,6 +50,18 @@ deps-test:
 	    echo "Installing: $$m"; \
 	    $(SUDO) apt-get update -q && \
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
+	fi
+
+locales:
+	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
+	    echo "Generating locales:" $$m; \
+	    for l in $$m; do \
+	        grep -qx "$$l UTF-8" /etc/locale.gen 2>/dev/null || \
+	        echo "$$l UTF-8" | $(SUDO) tee -a /etc/locale.gen >/dev/null; \
+	    done; \
+	    $(SUDO) locale-gen >/dev/null || exit 1; \
+	    m=$$($(call missing_locales,$(TEST_LOCALES))); \
+	    if [ -n "$$m" ]; then echo "Locales still missing after locale-gen:" $$m; exit 1; fi; \
 	fi
 
 build-linux:
@@ -56,7 +80,7 @@ build-windows:
 
 build-windows-x64:
 	cmake --preset windows-x64
-	cmake --build --preset windows-x64 -j 2 --target program_tests platform_tests
+	cmake --build --preset windows-x64 -j 2 --target measure program_tests platform_tests
 
 run: deps-run build-linux
 	@mkdir -p "$(DRIVE_C)/data"
@@ -68,15 +92,18 @@ run: deps-run build-linux
 	fi
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
-test-linux: build-linux
+# The program tests run a second time under a locale with a decimal comma: the data file and
+# the fields must not change with the user's locale.
+test-linux: build-linux locales
 	ctest --preset linux
+	ctest --preset linux-decimal-comma
 
 test-linux-asan test-linux-tsan: test-linux-%: build-linux-%
 	ctest --preset linux-$*
 
 # The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
 # x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
-test-windows: build-windows
+test-windows: build-windows locales
 	@if cmake/wine-run.sh --can-run-32; then \
 	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
 	    preset=windows; \
@@ -96,6 +123,28 @@ test: deps-test
 	$(MAKE) --no-print-directory test-linux-asan
 	$(MAKE) --no-print-directory test-linux-tsan
 	$(MAKE) --no-print-directory test-windows
+
+# The shipped 32-bit program where this machine can run it, else the same sources as a 64-bit
+# program; under Wine in a Japanese locale (code page 932), with the prefix's C:\data ready.
+run-windows: deps-test locales
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	    echo "No display: Wine shows the dialog on one. Run 'make run-windows' from a desktop"; \
+	    echo "session, or on a virtual one: xvfb-run -a make run-windows"; \
+	    exit 1; \
+	fi
+	@if cmake/wine-run.sh --can-run-32; then \
+	    preset=windows; \
+	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
+	    exe=build/windows/measure.exe; \
+	else \
+	    echo "This machine cannot execute 32-bit x86 code: running the 64-bit build of the"; \
+	    echo "same sources (build/windows-x64/measure.exe)."; \
+	    preset=windows-x64; \
+	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
+	    exe=build/windows-x64/measure.exe; \
+	fi; \
+	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
+	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 clean:
 	rm -rf build

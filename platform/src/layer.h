@@ -43,6 +43,8 @@ bool remove_handle(const void* h, Kind kind);
 bool kind_of(const void* h, Kind* kind);
 // Every live handle of a kind, oldest first.
 std::vector<void*> handles_of(Kind kind);
+// The number of live handles of that kind.
+std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 
