@@ -9,6 +9,7 @@
 
 #include "dialog.h"
 #include "fileio.h"
+#include "filename.h"
 #include "log.h"
 #include "resource.h"
 
@@ -24,10 +25,15 @@ static unsigned recordsLost;
 static bool dataFileStarted;
 
 static HANDLE OpenDataFile(DWORD disposition) {
-    if (dataFileFailed)
-        return CreateFileA(dataFileName, GENERIC_WRITE, 0, NULL, disposition,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    return OpenForWriting(dataFileName, disposition);
+    if (!dataFileFailed)
+        return OpenForWriting(dataFileName, disposition);
+    // The quick try must refuse the paths that OpenForWriting refuses.
+    if (!IsSafeDataPath(dataFileName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(dataFileName, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
+                       NULL);
 }
 
 static bool AppendText(HANDLE hFile, const char* text) {
