@@ -203,6 +203,18 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     return 0;
 }
 
+// The class name as it was registered, whatever letter case the window was created with;
+// cut to the buffer like any copied string.
+int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w || !lpClassName || nMaxCount <= 0) return 0;
+    size_t n = utf8_fit(w->class_name, static_cast<size_t>(nMaxCount - 1));
+    std::memcpy(lpClassName, w->class_name.data(), n);
+    lpClassName[n] = '\0';
+    return static_cast<int>(n);
+}
+
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
     if (!lpString || nMaxCount <= 0) return 0;
     lpString[0] = '\0';
