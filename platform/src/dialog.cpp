@@ -144,7 +144,7 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
     d->proc = dialog_proc;
     d->dlgproc = proc;
     d->style = t.style;
-    d->ex_style = t.ex_style;
+    d->ex_style = edge_ex_style(t.style, t.ex_style);
     d->instance = instance ? instance : GetModuleHandleA(nullptr);
     d->text = t.caption;
     HWND hdlg = add_window(d);
@@ -165,15 +165,24 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
     view->move(mul_div(t.x, d->base_x, 4), mul_div(t.y, d->base_y, 8));
     d->widget = view;
 
+    HWND default_button = nullptr;
     for (const dlg::Item& c : t.items) {
         HWND h = CreateWindowExA(
-            c.ex_style, c.class_name.c_str(), c.text.c_str(), c.style, mul_div(c.x, d->base_x, 4),
+            c.ex_style | WS_EX_NOPARENTNOTIFY, c.class_name.c_str(), c.text.c_str(), c.style, mul_div(c.x, d->base_x, 4),
             mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4), mul_div(c.cy, d->base_y, 8),
             hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), d->instance,
             c.creation_data.empty() ? nullptr : const_cast<unsigned char*>(c.creation_data.data()));
         if (!h) {
             DestroyWindow(hdlg);
             return nullptr;
+        }
+        // One default push button: a later one takes the part from an earlier one, which
+        // becomes an ordinary push button.
+        auto w = find_window(h);
+        if (w && w->class_name == "Button" && (w->style & 0xF) == BS_DEFPUSHBUTTON) {
+            if (auto previous = find_window(default_button))
+                previous->style = (previous->style & ~0xFu) | BS_PUSHBUTTON;
+            default_button = h;
         }
     }
     return hdlg;

@@ -120,6 +120,13 @@ LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return w->proc(hwnd, msg, wp, lp);
 }
 
+DWORD edge_ex_style(DWORD style, DWORD ex_style) {
+    if ((ex_style & WS_EX_DLGMODALFRAME) ||
+        (!(ex_style & WS_EX_STATICEDGE) && (style & (WS_DLGFRAME | WS_THICKFRAME))))
+        return ex_style | WS_EX_WINDOWEDGE;
+    return ex_style & ~static_cast<DWORD>(WS_EX_WINDOWEDGE);
+}
+
 int frame_width(const Window& w) {
     if (!(w.style & WS_CHILD)) return 0;
     int b = 0;
@@ -345,6 +352,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         }));
     }
     const bool child = (dwStyle & WS_CHILD) != 0;
+    dwExStyle = edge_ex_style(dwStyle, dwExStyle);
     std::shared_ptr<Window> parent;
     if (hWndParent && !(parent = find_or_fail(hWndParent))) return nullptr;
     if (child && !parent) {
