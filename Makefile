@@ -10,9 +10,13 @@ DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
 # Packages of the Linux build, of the Windows cross build and of Wine with a virtual display.
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
-                  googletest libgtest-dev fonts-ipafont-mincho
+                  googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
                  wine32:i386 xvfb xauth
+# What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
+# and what the check of the installed .deb needs to press the dialog's buttons.
+PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
+DEB_CHECK_PACKAGES := xvfb xauth xdotool
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # What `dpkg-query` does not list as installed, of the given packages.
@@ -21,7 +25,7 @@ missing = $(shell for p in $(1); do \
     || echo "$$p"; done)
 
 .PHONY: run test deps-run deps-test build-linux build-windows build-windows-x64 \
-        test-linux test-windows clean
+        test-linux test-windows package deps-package deb-check clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -38,6 +42,16 @@ deps-test:
 	    $(SUDO) apt-get update -q && \
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
 	fi
+
+# Installs the given packages that are missing.
+install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
+	    echo "Installing: $$m"; \
+	    $(SUDO) apt-get update -q && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
+	fi
+
+deps-package:
+	@$(call install-missing,$(PACKAGE_PACKAGES))
 
 build-linux:
 	cmake --preset linux
@@ -59,6 +73,7 @@ run: deps-run build-linux
 	    echo "or on a virtual display: xvfb-run -a build/linux/measure"; \
 	    exit 1; \
 	fi
+	@echo "Recordings land in $(DRIVE_C)/data/ (the program's C:\\data\\)."
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
 test-linux: build-linux
@@ -84,6 +99,23 @@ test-windows: build-windows
 test: deps-test
 	$(MAKE) --no-print-directory test-linux
 	$(MAKE) --no-print-directory test-windows
+
+# The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
+# its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).
+package: deps-package build-linux build-windows
+	desktop-file-validate packaging/measure.desktop
+	rm -rf build/packages && mkdir -p build/packages
+	cd build/linux && cpack -G DEB -B $(CURDIR)/build/packages/linux
+	cd build/windows && cpack -G ZIP -B $(CURDIR)/build/packages/windows
+	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
+	rm -rf build/packages/linux build/packages/windows
+	@ls -l build/packages
+
+# CI: installs the .deb from `make package` with apt-get, runs the installed program as a
+# user would and removes the package again. It installs system packages: not part of `make test`.
+deb-check:
+	@$(call install-missing,$(DEB_CHECK_PACKAGES))
+	.ci/deb-check build/packages/measure_*_amd64.deb
 
 clean:
 	rm -rf build
