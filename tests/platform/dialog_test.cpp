@@ -209,6 +209,57 @@ TEST(Dialog, CaptionsReadBack) {
         });
 }
 
+// Templates 2000 (DIALOG) and 2001 (DIALOGEX) of the test module hold the same statements; each
+// statement's default styles are what the resource compiler writes for it.
+const int kStatementTemplates[] = {2000, 2001};
+const Layout kStatements[] = {
+    {IDOK, "Button", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, kNoNotify, "OK", 10, 10, 50, 14},
+    {IDCANCEL, "Button", kChild | WS_TABSTOP | BS_PUSHBUTTON, kNoNotify, "Cancel", 70, 10, 50, 14},
+    {201, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify, "Left", 10, 30, 40, 8},
+    {202, "Static", kChild | WS_GROUP | SS_CENTER, kNoNotify, "Centre", 60, 30, 40, 8},
+    {203, "Static", kChild | WS_GROUP | SS_RIGHT, kNoNotify, "Right", 110, 30, 40, 8},
+    // An edit control turns the statement's WS_BORDER into a client edge.
+    {204, "Edit", kChild | WS_TABSTOP | ES_AUTOHSCROLL, kNoNotify | WS_EX_CLIENTEDGE, "", 10, 45, 60,
+     12},
+    {205, "Button", kChild | BS_GROUPBOX, kNoNotify, "Group", 10, 60, 100, 40},
+    {206, "Button", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, kNoNotify, "Check", 15, 70, 60, 10},
+    {207, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify | WS_EX_STATICEDGE, "Plain", 120, 60,
+     40, 8},
+};
+
+TEST(Dialog, EveryStatementOfBothTemplateFormatsMakesItsControl) {
+    for (int id : kStatementTemplates) {
+        SCOPED_TRACE(id);
+        harness::Drive(
+            &g_dlg, [id] { return RunTemplate(id, CancelProc); },
+            [](HWND dlg) {
+                EXPECT_EQ(Utf8Text(dlg), "Statements");
+                for (const Layout& c : kStatements) {
+                    SCOPED_TRACE(c.id);
+                    HWND item = GetDlgItem(dlg, c.id);
+                    ASSERT_NE(item, nullptr);
+                    char cls[64] = {0};
+                    GetClassNameA(item, cls, sizeof cls);
+                    EXPECT_STREQ(cls, c.class_name);
+                    EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_STYLE)), c.style)
+                        << std::hex << GetWindowLongA(item, GWL_STYLE);
+                    EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_EXSTYLE)), c.ex_style)
+                        << std::hex << GetWindowLongA(item, GWL_EXSTYLE);
+                    EXPECT_EQ(Utf8Text(item), c.caption);
+                    RECT want = {c.x, c.y, c.cx, c.cy};
+                    ASSERT_TRUE(MapDialogRect(dlg, &want));
+                    RECT got;
+                    ASSERT_TRUE(GetWindowRect(item, &got));
+                    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&got), 2);
+                    EXPECT_EQ(got.left, want.left);
+                    EXPECT_EQ(got.top, want.top);
+                    EXPECT_EQ(got.right - got.left, want.right);
+                    EXPECT_EQ(got.bottom - got.top, want.bottom);
+                }
+            });
+    }
+}
+
 struct Ending {
     const char* what;
     int target;  // 0: the dialog itself, else a control's id
