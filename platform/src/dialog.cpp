@@ -167,11 +167,14 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
 
     HWND default_button = nullptr;
     for (const dlg::Item& c : t.items) {
+        // Every control is made with WS_EX_NOPARENTNOTIFY, as the dialog manager makes them.
+        void* creation_data =
+            c.creation_data.empty() ? nullptr : const_cast<unsigned char*>(c.creation_data.data());
         HWND h = CreateWindowExA(
-            c.ex_style | WS_EX_NOPARENTNOTIFY, c.class_name.c_str(), c.text.c_str(), c.style, mul_div(c.x, d->base_x, 4),
-            mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4), mul_div(c.cy, d->base_y, 8),
-            hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), d->instance,
-            c.creation_data.empty() ? nullptr : const_cast<unsigned char*>(c.creation_data.data()));
+            c.ex_style | WS_EX_NOPARENTNOTIFY, c.class_name.c_str(), c.text.c_str(), c.style,
+            mul_div(c.x, d->base_x, 4), mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4),
+            mul_div(c.cy, d->base_y, 8), hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)),
+            d->instance, creation_data);
         if (!h) {
             DestroyWindow(hdlg);
             return nullptr;

@@ -177,9 +177,10 @@ std::string svg() {
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
         "viewBox=\"0 0 1 1\">\n"
         "  <rect width=\"1\" height=\"1\" fill=\"#000000\"/>\n";
-    std::snprintf(line, sizeof line,
-                  "  <rect x=\"0.06\" y=\"%.3f\" width=\"0.88\" height=\"%.3f\" fill=\"#00c800\"/>\n",
-                  0.5 - kBaseline, 2 * kBaseline);
+    std::snprintf(
+        line, sizeof line,
+        "  <rect x=\"0.06\" y=\"%.3f\" width=\"0.88\" height=\"%.3f\" fill=\"#00c800\"/>\n",
+        0.5 - kBaseline, 2 * kBaseline);
     s += line;
     for (int i = 0; i < kDots; ++i) {
         std::snprintf(line, sizeof line,
@@ -205,8 +206,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    if (!write(dir + "/measure.ico", ico({16, 32, 48})) ||
-        !write(dir + "/measure.png", png(48)) || !write(dir + "/measure.svg", svg())) {
+    if (!write(dir + "/measure.ico", ico({16, 32, 48})) || !write(dir + "/measure.png", png(48)) ||
+        !write(dir + "/measure.svg", svg())) {
         std::perror(dir.c_str());
         return 1;
     }

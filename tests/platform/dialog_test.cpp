@@ -219,12 +219,12 @@ const Layout kStatements[] = {
     {202, "Static", kChild | WS_GROUP | SS_CENTER, kNoNotify, "Centre", 60, 30, 40, 8},
     {203, "Static", kChild | WS_GROUP | SS_RIGHT, kNoNotify, "Right", 110, 30, 40, 8},
     // An edit control turns the statement's WS_BORDER into a client edge.
-    {204, "Edit", kChild | WS_TABSTOP | ES_AUTOHSCROLL, kNoNotify | WS_EX_CLIENTEDGE, "", 10, 45, 60,
-     12},
+    {204, "Edit", kChild | WS_TABSTOP | ES_AUTOHSCROLL, kNoNotify | WS_EX_CLIENTEDGE, "", 10, 45,
+     60, 12},
     {205, "Button", kChild | BS_GROUPBOX, kNoNotify, "Group", 10, 60, 100, 40},
     {206, "Button", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, kNoNotify, "Check", 15, 70, 60, 10},
-    {207, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify | WS_EX_STATICEDGE, "Plain", 120, 60,
-     40, 8},
+    {207, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify | WS_EX_STATICEDGE, "Plain", 120, 60, 40,
+     8},
 };
 
 TEST(Dialog, EveryStatementOfBothTemplateFormatsMakesItsControl) {

@@ -1,11 +1,11 @@
 // The module's resources, found and loaded as the dialog manager and the shell find them.
+#include "resource.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
 #include <string>
-
-#include "resource.h"
 
 namespace {
 
@@ -23,7 +23,8 @@ const Lookup kLookups[] = {
     {"the dialog by \"#number\"", "#1000", RT_DIALOG, 0},
     {"the manifest", MAKEINTRESOURCEA(1), RT_MANIFEST, 0},
     {"the icon group", MAKEINTRESOURCEA(IDI_MEASURE), RT_GROUP_ICON, 0},
-    {"a dialog that is not there", MAKEINTRESOURCEA(4321), RT_DIALOG, ERROR_RESOURCE_NAME_NOT_FOUND},
+    {"a dialog that is not there", MAKEINTRESOURCEA(4321), RT_DIALOG,
+     ERROR_RESOURCE_NAME_NOT_FOUND},
     {"a dialog named by a string", "MEASURE", RT_DIALOG, ERROR_RESOURCE_NAME_NOT_FOUND},
     {"a type the module has none of", MAKEINTRESOURCEA(1), RT_MENU, ERROR_RESOURCE_TYPE_NOT_FOUND},
 };
@@ -75,7 +76,8 @@ TEST(Resources, ContentsAreTheCompiledOnes) {
         int id = e[12] | e[13] << 8;
         std::string image = Bytes(MAKEINTRESOURCEA(id), RT_ICON);
         ASSERT_GE(image.size(), 40u) << "icon " << id;
-        int width = static_cast<unsigned char>(image[4]) | static_cast<unsigned char>(image[5]) << 8;
+        int width = static_cast<unsigned char>(image[4]) | static_cast<unsigned char>(image[5])
+                                                               << 8;
         EXPECT_EQ(width, sizes[i]);
     }
 
