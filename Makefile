@@ -1,6 +1,8 @@
-# Two commands for a fresh Debian machine:
-#   make run    installs what is missing, builds the Linux program and starts it
-#   make test   installs what is missing, builds both platforms and runs every test
+# Commands for a fresh Debian machine:
+#   make run           installs what is missing, builds the Linux program and starts it
+#   make test          installs what is missing, builds both platforms and runs every test
+#   make run-windows   installs what is missing, builds the Windows program this machine can run
+#                      and starts it under Wine in a Japanese locale
 # Installing uses apt-get as root, or through sudo otherwise, and is skipped when all is there.
 
 SHELL := /bin/bash
@@ -12,7 +14,11 @@ DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
                   googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 wine32:i386 xvfb xauth
+                 wine32:i386 xvfb xauth locales
+# Locales that must exist on the machine: one that writes decimal commas, under which the Linux
+# program tests run a second time, and the Japanese one, without which Wine cannot map the
+# program's non-ASCII file names to Unix names.
+TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
 # What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
 # and what the check of the installed .deb needs to press the dialog's buttons.
 PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
@@ -24,8 +30,14 @@ missing = $(shell for p in $(1); do \
     dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed' \
     || echo "$$p"; done)
 
-.PHONY: run test deps-run deps-test build-linux build-windows build-windows-x64 \
-        test-linux test-windows package deps-package deb-check clean
+# A shell command that prints which of the given locales `locale -a` does not list (it spells
+# de_DE.UTF-8 as de_DE.utf8).
+missing_locales = for l in $(1); do \
+    n=$$(echo "$$l" | tr 'A-Z' 'a-z' | tr -d -- '-'); \
+    locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d -- '-' | grep -qx "$$n" || echo "$$l"; done
+
+.PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
+        test-linux test-windows run-windows package deps-package deb-check clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -53,6 +65,18 @@ install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
 deps-package:
 	@$(call install-missing,$(PACKAGE_PACKAGES))
 
+locales:
+	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
+	    echo "Generating locales:" $$m; \
+	    for l in $$m; do \
+	        grep -qx "$$l UTF-8" /etc/locale.gen 2>/dev/null || \
+	        echo "$$l UTF-8" | $(SUDO) tee -a /etc/locale.gen >/dev/null; \
+	    done; \
+	    $(SUDO) locale-gen >/dev/null || exit 1; \
+	    m=$$($(call missing_locales,$(TEST_LOCALES))); \
+	    if [ -n "$$m" ]; then echo "Locales still missing after locale-gen:" $$m; exit 1; fi; \
+	fi
+
 build-linux:
 	cmake --preset linux
 	cmake --build --preset linux -j 2
@@ -63,7 +87,7 @@ build-windows:
 
 build-windows-x64:
 	cmake --preset windows-x64
-	cmake --build --preset windows-x64 -j 2 --target program_tests platform_tests
+	cmake --build --preset windows-x64 -j 2 --target measure program_tests platform_tests
 
 run: deps-run build-linux
 	@mkdir -p "$(DRIVE_C)/data"
@@ -76,12 +100,15 @@ run: deps-run build-linux
 	@echo "Recordings land in $(DRIVE_C)/data/ (the program's C:\\data\\)."
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
-test-linux: build-linux
+# The program tests run a second time under a locale with a decimal comma: the data file and
+# the fields must not change with the user's locale.
+test-linux: build-linux locales
 	ctest --preset linux
+	ctest --preset linux-decimal-comma
 
 # The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
 # x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
-test-windows: build-windows
+test-windows: build-windows locales
 	@if cmake/wine-run.sh --can-run-32; then \
 	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
 	    preset=windows; \
@@ -99,6 +126,28 @@ test-windows: build-windows
 test: deps-test
 	$(MAKE) --no-print-directory test-linux
 	$(MAKE) --no-print-directory test-windows
+
+# The shipped 32-bit program where this machine can run it, else the same sources as a 64-bit
+# program; under Wine in a Japanese locale (code page 932), with the prefix's C:\data ready.
+run-windows: deps-test locales
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	    echo "No display: Wine shows the dialog on one. Run 'make run-windows' from a desktop"; \
+	    echo "session, or on a virtual one: xvfb-run -a make run-windows"; \
+	    exit 1; \
+	fi
+	@if cmake/wine-run.sh --can-run-32; then \
+	    preset=windows; \
+	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
+	    exe=build/windows/measure.exe; \
+	else \
+	    echo "This machine cannot execute 32-bit x86 code: running the 64-bit build of the"; \
+	    echo "same sources (build/windows-x64/measure.exe)."; \
+	    preset=windows-x64; \
+	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
+	    exe=build/windows-x64/measure.exe; \
+	fi; \
+	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
+	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
 # its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).

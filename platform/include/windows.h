@@ -480,6 +480,8 @@ typedef struct tagBITMAPINFO {
 #define CLR_INVALID 0xFFFFFFFF
 #define BITSPIXEL 12
 #define HGDI_ERROR ((HANDLE)(LONG_PTR)-1)
+#define GR_GDIOBJECTS 0
+#define GR_USEROBJECTS 1
 
 // ---- kernel32 ----
 extern "C" {
@@ -495,6 +497,9 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
                                        DWORD dwMilliseconds, DWORD dwWakeMask);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetCurrentThreadId(void);
+HANDLE WINAPI GetCurrentProcess(void);
+#define CP_UTF8 65001
+UINT WINAPI GetACP(void);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 DWORD WINAPI GetTickCount(void);
@@ -582,6 +587,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
 BOOL WINAPI DeleteDC(HDC hdc);
 BOOL WINAPI DeleteObject(HGDIOBJ ho);
 HGDIOBJ WINAPI GetStockObject(int i);
+DWORD WINAPI GetGuiResources(HANDLE hProcess, DWORD uiFlags);
 HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop);

@@ -41,6 +41,8 @@ std::shared_ptr<T> find(const void* h, Kind kind) {
 bool remove_handle(const void* h, Kind kind);
 // The kind of a live handle; false if the handle is not live.
 bool kind_of(const void* h, Kind* kind);
+// The number of live handles of that kind.
+std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 

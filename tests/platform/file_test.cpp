@@ -1,6 +1,10 @@
 // Files on the C: drive, as the data file and the memo file use them.
 #include <gtest/gtest.h>
 #include <windows.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -231,6 +235,41 @@ TEST_F(Files, DotDotNeverClimbsAboveTheDriveRoot) {
     }
 #endif
 }
+
+#ifndef _WIN32
+// A folder of the drive may be a symbolic link to a folder elsewhere (the data on another disk):
+// paths through it reach the linked folder, and ".." is still resolved on the path as written.
+TEST_F(Files, LinkedFolderIsFollowedAndDotDotStaysLexical) {
+    const char* drive = std::getenv("MEASURE_DRIVE_C");
+    if (!drive) GTEST_SKIP() << "MEASURE_DRIVE_C is not set";
+    const std::string target = std::string(drive) + "-linked-target";
+    const std::string link = std::string(drive) + "/linked";
+    ::mkdir(target.c_str(), 0777);
+    ::unlink(link.c_str());
+    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+    made("C:\\linked");  // removed last: DeleteFileA removes the link, not the folder
+    made("C:\\linked\\inside.dat");
+    made("C:\\up.dat");
+
+    HANDLE h = open_file("C:\\linked\\inside.dat", CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+    EXPECT_TRUE(write_text(h, "far"));
+    CloseHandle(h);
+    EXPECT_EQ("far", contents("C:\\linked\\inside.dat"));
+    std::FILE* far = std::fopen((target + "/inside.dat").c_str(), "rb");
+    EXPECT_NE(nullptr, far);
+    if (far) std::fclose(far);
+
+    // "C:\linked\..\up.dat" is C:\up.dat, not a file beside the link's target.
+    h = open_file("C:\\linked\\..\\up.dat", CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    EXPECT_TRUE(exists("C:\\up.dat"));
+    std::FILE* beside = std::fopen((target + "/../up.dat").c_str(), "rb");
+    EXPECT_EQ(nullptr, beside);
+    if (beside) std::fclose(beside);
+}
+#endif
 
 TEST_F(Files, SpellingsOfOnePath) {
     const std::string path = in_data("same.dat");
