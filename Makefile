@@ -12,13 +12,17 @@ DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
 # Packages of the Linux build, of the Windows cross build and of Wine with a virtual display.
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
-                  googletest libgtest-dev fonts-ipafont-mincho
+                  googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
                  wine32:i386 xvfb xauth locales
 # Locales that must exist on the machine: one that writes decimal commas, under which the Linux
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.
 TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
+# What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
+# and what the check of the installed .deb needs to press the dialog's buttons.
+PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
+DEB_CHECK_PACKAGES := xvfb xauth xdotool
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # What `dpkg-query` does not list as installed, of the given packages.
@@ -34,7 +38,7 @@ missing_locales = for l in $(1); do \
 
 .PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
         build-linux-asan build-linux-tsan test-linux test-linux-asan test-linux-tsan \
-        test-windows run-windows clean
+        test-windows run-windows package deps-package deb-check clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -51,6 +55,16 @@ deps-test:
 	    $(SUDO) apt-get update -q && \
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
 	fi
+
+# Installs the given packages that are missing.
+install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
+	    echo "Installing: $$m"; \
+	    $(SUDO) apt-get update -q && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
+	fi
+
+deps-package:
+	@$(call install-missing,$(PACKAGE_PACKAGES))
 
 locales:
 	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
@@ -90,6 +104,7 @@ run: deps-run build-linux
 	    echo "or on a virtual display: xvfb-run -a build/linux/measure"; \
 	    exit 1; \
 	fi
+	@echo "Recordings land in $(DRIVE_C)/data/ (the program's C:\\data\\)."
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
 # The program tests run a second time under a locale with a decimal comma: the data file and
@@ -145,6 +160,23 @@ run-windows: deps-test locales
 	fi; \
 	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
 	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
+
+# The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
+# its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).
+package: deps-package build-linux build-windows
+	desktop-file-validate packaging/measure.desktop
+	rm -rf build/packages && mkdir -p build/packages
+	cd build/linux && cpack -G DEB -B $(CURDIR)/build/packages/linux
+	cd build/windows && cpack -G ZIP -B $(CURDIR)/build/packages/windows
+	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
+	rm -rf build/packages/linux build/packages/windows
+	@ls -l build/packages
+
+# CI: installs the .deb from `make package` with apt-get, runs the installed program as a
+# user would and removes the package again. It installs system packages: not part of `make test`.
+deb-check:
+	@$(call install-missing,$(DEB_CHECK_PACKAGES))
+	.ci/deb-check build/packages/measure_*_amd64.deb
 
 clean:
 	rm -rf build

@@ -42,7 +42,9 @@ std::string drive_folder() {
 }
 
 // Opens the drive folder, creating it (and its parents) the first time, as Wine creates its
-// prefix. The folder itself may be reached through symbolic links: it is what the user named.
+// prefix, with the data folder a machine set up for the program has. A drive that exists is
+// left as it is: a data folder removed from it stays missing. The folder itself may be
+// reached through symbolic links: it is what the user named.
 Fd open_drive() {
     const std::string folder = drive_folder();
     Fd fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -51,6 +53,7 @@ Fd open_drive() {
         pos = folder.find('/', pos + 1);
         ::mkdir(folder.substr(0, pos).c_str(), 0777);
     }
+    ::mkdir((folder + "/data").c_str(), 0777);
     return Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 

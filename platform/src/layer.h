@@ -144,6 +144,10 @@ LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
 QFont dialog_font(const std::string& face, int point_size);
 
+// The extended style a window is made with: Win32 sets WS_EX_WINDOWEDGE on a window with a
+// dialog or sizing frame (unless it has WS_EX_STATICEDGE) and clears it on any other.
+DWORD edge_ex_style(DWORD style, DWORD ex_style);
+
 // The thickness of a window's non-client frame in pixels (WS_BORDER 1, WS_DLGFRAME 3, ...);
 // 0 for a top-level window, whose Qt widget is its client area.
 int frame_width(const Window& w);

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
@@ -443,5 +447,43 @@ TEST_F(Files, FoldersAndAttributes) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.c_str()));
     EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
 }
+
+#ifndef _WIN32
+// The drive folder is the layer's own, as a Wine prefix is Wine's: a missing drive is set up
+// with its data folder at the first file call, but a data folder removed from an existing
+// drive stays missing, and the program sees the error Windows gives.
+TEST(Drive, AMissingDriveIsSetUpWithItsDataFolderAndNothingElseIsCreated) {
+    const char* saved = std::getenv("MEASURE_DRIVE_C");
+    const std::string saved_drive = saved ? saved : "";
+    char root_template[] = "/tmp/measure-drive-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root_template));
+    const std::string root = root_template;
+    struct stat st;
+
+    // First use: the drive (and its parents) do not exist.
+    const std::string fresh = root + "/new/drive_c";
+    setenv("MEASURE_DRIVE_C", fresh.c_str(), 1);
+    HANDLE h = open_file("C:\\data\\first.dat", CREATE_ALWAYS);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+    CloseHandle(h);
+    EXPECT_EQ(0, stat((fresh + "/data/first.dat").c_str(), &st));
+
+    // An existing drive without data/: the open fails and data/ is not made.
+    const std::string bare = root + "/bare";
+    ASSERT_EQ(0, mkdir(bare.c_str(), 0700));
+    setenv("MEASURE_DRIVE_C", bare.c_str(), 1);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file("C:\\data\\first.dat", CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_NE(0, stat((bare + "/data").c_str(), &st));
+
+    if (saved)
+        setenv("MEASURE_DRIVE_C", saved_drive.c_str(), 1);
+    else
+        unsetenv("MEASURE_DRIVE_C");
+    std::string cleanup = "rm -rf '" + root + "'";
+    EXPECT_EQ(0, std::system(cleanup.c_str()));
+}
+#endif
 
 }  // namespace
