@@ -103,7 +103,10 @@ void Pairs(int n) {
                 Press(dlg, button);
                 SetDlgItemTextA(dlg, IDC_FILENAME, base.c_str());
                 SetDlgItemTextA(dlg, IDC_MEMO, base.c_str());
+                SetDlgItemTextA(dlg, IDC_COUNT, "");
                 for (int t = 0; t < i % 4; ++t) SignalTick();
+                // Every tenth waits for its sample, so that some recordings surely have records.
+                if (i % 10 == 9) EXPECT_TRUE(measure::WaitForCount(dlg, 1));
                 Press(dlg, button);
                 if (button == IDC_RECORD) ++recorded;
             }
