@@ -105,8 +105,14 @@ void Pairs(int n) {
                 SetDlgItemTextA(dlg, IDC_MEMO, base.c_str());
                 SetDlgItemTextA(dlg, IDC_COUNT, "");
                 for (int t = 0; t < i % 4; ++t) SignalTick();
-                // Every tenth waits for its sample, so that some recordings surely have records.
-                if (i % 10 == 9) EXPECT_TRUE(measure::WaitForCount(dlg, 1));
+                // Every tenth waits until its first sample is done (the second has begun), so that
+                // some recordings surely have records.
+                if (i % 10 == 9) {
+                    SignalTick();
+                    EXPECT_TRUE(measure::WaitForCount(dlg, 1));
+                    SignalTick();
+                    EXPECT_TRUE(measure::WaitForCount(dlg, 2));
+                }
                 Press(dlg, button);
                 if (button == IDC_RECORD) ++recorded;
             }
