@@ -128,6 +128,24 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
                                             DWORD ex_style, const std::string& text,
                                             const QRect& rect, HINSTANCE instance);
 
+// Guards the update regions of class windows, which any thread may invalidate, and the frame
+// clock's running state.
+std::mutex& paint_mutex();
+// Owner thread: passes to Qt the update regions invalidated since they were last passed; true if
+// there were any.
+bool collect_invalid_regions();
+// True if a class window has been invalidated since its region was last passed to Qt. Caller
+// holds paint_mutex().
+bool has_invalid_regions_locked();
+
+// ---- frame.cpp: when changes reach the screen ----
+
+// Owner thread, once: holds the toolkit's repaints of top-level windows to one per frame.
+void install_frame_clock();
+// True while the frame clock runs and so will collect invalidated regions at its next tick.
+// Caller holds paint_mutex().
+bool frame_clock_running_locked();
+
 // ---- dialog.cpp ----
 
 // The dialog manager's part of the message loop: handles a posted message meant for a dialog

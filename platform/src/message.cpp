@@ -103,6 +103,7 @@ void ensure_app() {
     new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     owner_id = std::this_thread::get_id();
+    install_frame_clock();
     app_ready = true;
     // Messages posted before there was an event loop to wake.
     bool wake;
