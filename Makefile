@@ -1,6 +1,8 @@
 # Two commands for a fresh Debian machine:
 #   make run    installs what is missing, builds the Linux program and starts it
 #   make test   installs what is missing, builds both platforms and runs every test
+#   make bench  installs what is missing, builds both platforms' benchmark driver and prints the
+#               whole-program table (Linux build and the Windows build under Wine)
 # Installing uses apt-get as root, or through sudo otherwise, and is skipped when all is there.
 
 SHELL := /bin/bash
@@ -13,6 +15,7 @@ LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-
                   googletest libgtest-dev fonts-ipafont-mincho
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
                  wine32:i386 xvfb xauth
+BENCH_PACKAGES := $(TEST_PACKAGES) python3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # What `dpkg-query` does not list as installed, of the given packages.
@@ -20,7 +23,7 @@ missing = $(shell for p in $(1); do \
     dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed' \
     || echo "$$p"; done)
 
-.PHONY: run test deps-run deps-test build-linux build-windows build-windows-x64 \
+.PHONY: run test bench deps-run deps-test deps-bench build-linux build-windows build-windows-x64 \
         test-linux test-windows clean
 
 deps-run:
@@ -30,10 +33,11 @@ deps-run:
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
 	fi
 
-deps-test:
+deps-test deps-bench:
 	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
 	    $(SUDO) dpkg --add-architecture i386; fi
-	@m="$(call missing,$(TEST_PACKAGES))"; if [ -n "$$m" ]; then \
+	@m="$(call missing,$(if $(filter deps-bench,$@),$(BENCH_PACKAGES),$(TEST_PACKAGES)))"; \
+	if [ -n "$$m" ]; then \
 	    echo "Installing: $$m"; \
 	    $(SUDO) apt-get update -q && \
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
@@ -84,6 +88,16 @@ test-windows: build-windows
 test: deps-test
 	$(MAKE) --no-print-directory test-linux
 	$(MAKE) --no-print-directory test-windows
+
+# The whole program, measured from outside on a virtual display of its own: the Linux build and
+# the Windows build (x86-64, under 64-bit Wine) in one table. About ten minutes.
+bench: deps-bench
+	cmake --preset linux
+	cmake --build --preset linux -j 2 --target program_bench
+	cmake --preset windows-x64
+	cmake --build --preset windows-x64 -j 2 --target program_bench
+	python3 bench/whole_program.py --linux build/linux/bench/program_bench \
+	    --windows build/windows-x64/bench/program_bench.exe
 
 clean:
 	rm -rf build
