@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "layer.h"
@@ -44,7 +45,7 @@ public:
         // nothing else wakes the owner.
         QObject::connect(QAbstractEventDispatcher::instance(),
                          &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-                             if (running && clock_.elapsed() - last_paint_ >= kFrameMs) tick();
+                             if (running && clock_.elapsed() - last_frame() >= kFrameMs) tick();
                          });
     }
 
@@ -55,6 +56,12 @@ public:
     void start_locked() {
         running = true;
         arm();
+    }
+
+    void add_hook(QObject* context, std::function<void()> fn) {
+        hooks_.push_back(Hook{context, std::move(fn)});
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        start_locked();
     }
 
 protected:
@@ -77,13 +84,27 @@ protected:
     }
 
 private:
+    struct Hook {
+        QPointer<QObject> context;
+        std::function<void()> fn;
+    };
+
     void arm() {
         if (fallback_.isActive()) return;
-        qint64 wait = last_paint_ + kFrameMs - clock_.elapsed();
+        qint64 wait = last_frame() + kFrameMs - clock_.elapsed();
         fallback_.start(static_cast<int>(std::max<qint64>(wait, 0) + kSlackMs));
     }
 
+    qint64 last_frame() const { return std::max(last_paint_, last_tick_); }
+
+    // Brings the views up to date and re-issues the repaints held back, which are due now.
     void tick() {
+        last_tick_ = clock_.elapsed();
+        fallback_.stop();
+        std::vector<Hook> hooks;
+        hooks.swap(hooks_);
+        for (auto& h : hooks)
+            if (h.context) h.fn();
         std::vector<QPointer<QWidget>> held;
         held.swap(held_);
         bool collected = collect_invalid_regions();
@@ -93,13 +114,10 @@ private:
             QCoreApplication::postEvent(w, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
         }
         std::lock_guard<std::mutex> lock(paint_mutex());
-        if (held.empty() && !collected && !has_invalid_regions_locked()) {
+        if (hooks.empty() && held.empty() && !collected && !has_invalid_regions_locked()) {
             // An invalidation after this finds the clock stopped and wakes the owner itself.
             running = false;
-            fallback_.stop();
         } else {
-            fallback_.stop();
-            last_paint_ = clock_.elapsed();
             arm();
         }
     }
@@ -107,8 +125,10 @@ private:
     QElapsedTimer clock_;
     QTimer fallback_;
     qint64 last_paint_ = -kFrameMs;
-    std::vector<QPointer<QWidget>> held_;      // windows whose repaint waits for the frame's end
+    qint64 last_tick_ = -kFrameMs;
+    std::vector<QPointer<QWidget>> held_;      // windows whose repaint waits for the next frame
     std::vector<QPointer<QWidget>> released_;  // their repaints, re-issued by the clock: due
+    std::vector<Hook> hooks_;                  // what brings views up to date at the next frame
 };
 
 FrameClock* frame_clock = nullptr;  // made on the owner thread, lives with the process
@@ -119,6 +139,11 @@ void install_frame_clock() {
     if (frame_clock) return;
     frame_clock = new FrameClock;
     QCoreApplication::instance()->installEventFilter(frame_clock);
+}
+
+void before_next_frame(QObject* context, std::function<void()> fn) {
+    if (frame_clock) frame_clock->add_hook(context, std::move(fn));
+    else fn();
 }
 
 bool frame_clock_running_locked() { return frame_clock && frame_clock->running; }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QObject;
 class QWidget;
 class QPainter;
 class QFont;
@@ -142,6 +143,9 @@ bool has_invalid_regions_locked();
 
 // Owner thread, once: holds the toolkit's repaints of top-level windows to one per frame.
 void install_frame_clock();
+// Owner thread: runs `fn` as the next frame begins, unless `context` is gone by then. A view
+// whose model changes many times a frame is brought up to date once, for the frame.
+void before_next_frame(QObject* context, std::function<void()> fn);
 // True while the frame clock runs and so will collect invalidated regions at its next tick.
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();
