@@ -48,6 +48,24 @@ def thread_cpu(pid):
     return out
 
 
+def switches(pid):
+    """Voluntary context switches (sleeps) of every live thread of a process."""
+    total = 0
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return 0
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        except (OSError, ValueError):
+            pass
+    return total
+
+
 def rss_kib(pid):
     try:
         with open(f"/proc/{pid}/status") as f:
@@ -88,6 +106,7 @@ class Snap:
         self.xserver = proc_cpu(run.bench.xvfb.pid)
         self.wineserver = proc_cpu(run.bench.wineserver) if run.bench.wineserver else 0.0
         self.rss = sum(rss_kib(p) for p in run.program_pids())
+        self.switches = sum(switches(p) for p in run.program_pids())
 
 
 class Run:
@@ -140,6 +159,7 @@ class Bench:
         self.wine_loader = "/usr/lib/wine/wine64"
         self.xvfb = None
         self.wineserver = None
+        self.wine_started = False
 
     def start_display(self):
         for n in range(90, 200):
@@ -166,6 +186,9 @@ class Bench:
                              LC_ALL="ja_JP.UTF-8", WINE_BITS="64")
 
     def start_wine(self):
+        # A persistent server left by an interrupted run would keep --init waiting for its end.
+        subprocess.run(["wineserver", "-k"], env=self.wine_env, stderr=subprocess.DEVNULL)
+        self.wine_started = True
         subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), "--init"], env=self.wine_env,
                        check=True)
         # One persistent wineserver for every run, so its CPU is read from one known process.
@@ -177,7 +200,7 @@ class Bench:
                     continue
                 try:
                     with open(f"/proc/{d}/comm") as f:
-                        if f.read().strip() != "wineserver":
+                        if not f.read().startswith("wineserver"):
                             continue
                     with open(f"/proc/{d}/environ", "rb") as f:
                         if b"WINEPREFIX=" + prefix + b"\0" in f.read() + b"\0":
@@ -189,7 +212,7 @@ class Bench:
             time.sleep(0.1)
 
     def stop(self):
-        if self.wineserver:
+        if self.wine_started:
             subprocess.run(["wineserver", "-k"], env=self.wine_env)
         if self.xvfb:
             self.xvfb.terminate()
@@ -208,7 +231,8 @@ def cpu_figures(bench, linux, seconds):
     r = bench.run(linux, "cpu", 10, seconds, 2)
     a, b = r.between()
     out = {"proc": per_sample_ms(a, b, "proc"), "x": per_sample_ms(a, b, "xserver"),
-           "wineserver": per_sample_ms(a, b, "wineserver"), "n": b.samples - a.samples}
+           "wineserver": per_sample_ms(a, b, "wineserver"), "n": b.samples - a.samples,
+           "sleeps": per_sample_ms(a, b, "switches") / 1e3}
     if linux:
         n = b.samples - a.samples
         dialog = x = worker = other = 0.0
@@ -298,9 +322,9 @@ def main():
     ap.add_argument("--windows")
     ap.add_argument("--seconds", type=int, default=20, help="CPU run at 10 ms (default 20)")
     ap.add_argument("--flat", type=int, default=100000, help="flat-out samples, Linux")
-    ap.add_argument("--flat-wine", type=int, default=10000, help="flat-out samples, Wine")
+    ap.add_argument("--flat-wine", type=int, default=5000, help="flat-out samples, Wine")
     ap.add_argument("--memory", type=int, default=1000000, help="memory-growth samples, Linux")
-    ap.add_argument("--memory-wine", type=int, default=20000, help="memory-growth samples, Wine")
+    ap.add_argument("--memory-wine", type=int, default=10000, help="memory-growth samples, Wine")
     ap.add_argument("--pace-scale", type=float, default=1.0, help="scales the pacing runs")
     opts = ap.parse_args()
 
@@ -350,6 +374,8 @@ def print_table(results, builds, opts, plan):
         lambda r, lx: " / ".join(fmt(v, "", 3) for v in r["cpu"]["threads"]) + " ms"
         if lx else "")
     row("  X server's CPU per sample", lambda r, lx: fmt(r["cpu"]["x"], " ms"))
+    row("  times the program's threads slept and were woken, per sample",
+        lambda r, lx: fmt(r["cpu"]["sleeps"], "", 1))
     for key, what in (("flat1", "displaying"), ("flat2", "recording")):
         row(f"flat out, {what}: samples per second",
             lambda r, lx, k=key: f'{r[k]["rate"]:.0f} (n={r[k]["n"]})')
