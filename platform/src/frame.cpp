@@ -105,6 +105,8 @@ private:
         hooks.swap(hooks_);
         for (auto& h : hooks)
             if (h.context) h.fn();
+        // A repaint re-issued to a window destroyed before it came is never seen again.
+        released_.erase(std::remove(released_.begin(), released_.end(), nullptr), released_.end());
         std::vector<QPointer<QWidget>> held;
         held.swap(held_);
         bool collected = collect_invalid_regions();
