@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFontMetrics>
-#include <QKeyEvent>
 #include <QWidget>
 #include <atomic>
 #include <cstdio>
@@ -46,46 +45,6 @@ const rc::Script& resources() {
     return script;
 }
 
-// What the dialog manager does for Esc, the close box and WM_CLOSE.
-void send_cancel(HWND dlg) {
-    SendMessageA(dlg, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)));
-}
-
-// Enter: the focused push button, else the dialog's default push button, else IDOK.
-void send_enter(HWND dlg, HWND focus) {
-    auto d = find_window(dlg);
-    if (!d) return;
-    HWND button = nullptr;
-    auto f = find_window(focus);
-    if (f && f->parent == dlg && f->class_name == "Button") {
-        button = focus;
-    } else {
-        std::vector<HWND> kids = d->children;
-        for (HWND k : kids) {
-            auto c = find_window(k);
-            if (c && c->class_name == "Button" && (c->style & 0xF) == BS_DEFPUSHBUTTON) {
-                button = k;
-                break;
-            }
-        }
-    }
-    int id = button ? GetDlgCtrlID(button) : IDOK;
-    if (!button) button = GetDlgItem(dlg, IDOK);
-    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-}
-
-// The control whose Qt view holds the keyboard focus, or NULL.
-HWND focused_control(HWND dlg) {
-    auto d = find_window(dlg);
-    QWidget* focus = QApplication::focusWidget();
-    if (!d || !focus) return nullptr;
-    for (HWND k : d->children) {
-        auto c = find_window(k);
-        if (c && c->widget && (c->widget == focus || c->widget->isAncestorOf(focus))) return k;
-    }
-    return nullptr;
-}
-
 // Leaves the modal loop of an ended dialog, hiding it as Win32 does at once. Owner thread.
 void leave_loop(HWND hwnd) {
     auto d = find_dialog(hwnd);
@@ -104,26 +63,12 @@ protected:
         e->ignore();
         SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
     }
-    // Esc and Enter anywhere in the dialog that no control took for itself.
-    void keyPressEvent(QKeyEvent* e) override {
-        if (e->key() == Qt::Key_Escape) {
-            e->accept();
-            send_cancel(hwnd_);
-            return;
-        }
-        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
-            e->accept();
-            send_enter(hwnd_, focused_control(hwnd_));
-            return;
-        }
-        QWidget::keyPressEvent(e);
-    }
-
 private:
     HWND hwnd_;
 };
 
 LRESULT def_dlg_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (LRESULT r = 0; dialog_manager_proc(hwnd, msg, wp, lp, &r)) return r;
     if (msg == WM_CLOSE) {
         PostMessageA(hwnd, WM_COMMAND, IDCANCEL,
                      reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDCANCEL)));
@@ -201,29 +146,6 @@ const rc::Dialog* find_template(LPCSTR name) {
 
 }  // namespace
 
-bool dialog_message(const MSG& msg) {
-    if (msg.message != WM_KEYDOWN || (msg.wParam != VK_ESCAPE && msg.wParam != VK_RETURN))
-        return false;
-    auto target = find_window(msg.hwnd);
-    // A multi-line edit keeps Enter for itself: it ends a line there.
-    if (!target ||
-        (msg.wParam == VK_RETURN && target->class_name == "Edit" && (target->style & ES_MULTILINE)))
-        return false;
-    for (HWND h = msg.hwnd; h;) {
-        auto w = find_window(h);
-        if (!w) return false;
-        if (find_dialog(h)) {
-            if (msg.wParam == VK_ESCAPE)
-                send_cancel(h);
-            else
-                send_enter(h, msg.hwnd);
-            return true;
-        }
-        h = w->parent;
-    }
-    return false;
-}
-
 }  // namespace w32
 
 extern "C" {
@@ -247,12 +169,11 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     HWND hdlg = build(*t, hInstance, lpDialogFunc);
     if (!hdlg) return -1;
     auto d = find_dialog(hdlg);
-    HWND first = d->children.empty() ? nullptr : d->children.front();
+    init_dialog_keys(hdlg);
+    HWND first = GetNextDlgTabItem(hdlg, nullptr, FALSE);
 
     LRESULT focus = SendMessageA(hdlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), dwInitParam);
-    if (focus && first && !d->ended) {
-        if (auto f = find_window(first); f && f->widget) f->widget->setFocus();
-    }
+    if (focus && !d->ended) set_initial_focus(hdlg);
     if (!d->ended && d->widget) {
         d->widget->show();
         QEventLoop loop;

@@ -102,6 +102,19 @@ LRESULT on_set_read_only(EditWindow& w, WPARAM wp) {
     return 1;
 }
 
+// An edit selects its text when the keyboard brings the focus, and wants characters and arrows;
+// a multi-line edit wants every key but Tab, Esc and (without ES_WANTRETURN) Enter, which it
+// leaves to the dialog.
+LRESULT dlg_code(const EditWindow& w, LPARAM lp) {
+    LRESULT code = DLGC_HASSETSEL | DLGC_WANTCHARS | DLGC_WANTARROWS;
+    if (!w.model->multiline()) return code;
+    if (const MSG* m = reinterpret_cast<const MSG*>(lp); m && m->message == WM_KEYDOWN) {
+        if (m->wParam == VK_TAB || m->wParam == VK_ESCAPE) return code;
+        if (m->wParam == VK_RETURN && !(w.style & ES_WANTRETURN)) return code;
+    }
+    return code | DLGC_WANTALLKEYS;
+}
+
 LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     // Held for the whole call: a notification may destroy the window under us.
     const std::shared_ptr<EditWindow> w = find_edit(hwnd);
@@ -135,6 +148,8 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return static_cast<LRESULT>(m.line_count());
         case EM_SETREADONLY:
             return on_set_read_only(*w, wp);
+        case WM_GETDLGCODE:
+            return dlg_code(*w, lp);
         default:
             return DefWindowProcA(hwnd, msg, wp, lp);
     }

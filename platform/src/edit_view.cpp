@@ -342,6 +342,8 @@ void EditView::report_selection() {
         a = c.selectionStart();
         b = c.selectionEnd();
     } else if (line_) {
+        // A QLineEdit drops its selection when it loses the focus; a Win32 edit keeps it.
+        if (!line_->hasFocus()) return;
         if (line_->hasSelectedText()) {
             a = line_->selectionStart();
             b = a + static_cast<int>(line_->selectedText().size());

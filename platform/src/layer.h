@@ -72,6 +72,9 @@ bool sends_pending_locked();
 // owner exists yet), else queued like a cross-thread send to `target` (may be NULL) and waited
 // for. If `target` is destroyed before the owner gets to it, the call returns 0.
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn);
+// Posts `m` ahead of everything else posted: the character made of a key is read next, before
+// keys typed after it.
+void post_first(const MSG& m);
 // Ends every send still queued for `hwnd` with the result 0 (the window is being destroyed).
 void release_sends_to(HWND hwnd);
 
@@ -92,6 +95,7 @@ struct Window : Object {
     std::string text;          // window text (controls keep their own model where they need one)
     QWidget* widget = nullptr; // the Qt view; created, used and deleted on the owner thread only
     bool destroyed = false;
+    int def_id = 0;  // dialogs only: the default push button's id (DM_SETDEFID), 0 for none
 };
 
 // Enters a new window into the handle table and its parent's child list; sets w->hwnd.
@@ -150,11 +154,23 @@ void before_next_frame(QObject* context, std::function<void()> fn);
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();
 
-// ---- dialog.cpp ----
+// ---- dialog_keys.cpp: the dialog manager's keyboard interface and the keyboard focus ----
 
-// The dialog manager's part of the message loop: handles a posted message meant for a dialog
-// or one of its controls (Esc, Enter) and returns true, or returns false to dispatch it.
+// The dialog manager's part of the modal loop, as IsDialogMessage: handles a posted key meant
+// for a dialog or one of its controls (Tab, arrows, Enter, Esc), or dispatches it and makes the
+// character of a key; true if it took the message, false to dispatch it as any other.
 bool dialog_message(const MSG& msg);
+// DefDlgProc's part for DM_GETDEFID, DM_SETDEFID and WM_NEXTDLGCTL: true if `msg` was one of
+// them, with its result in *result.
+bool dialog_manager_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+// Once the controls are made: the last BS_DEFPUSHBUTTON is the dialog's default, and the toolkit's
+// keys are routed through the dialog manager from now on.
+void init_dialog_keys(HWND dlg);
+// After WM_INITDIALOG asked for it: the focus goes to the first tab stop, as the keyboard
+// gives it.
+void set_initial_focus(HWND dlg);
+// The control that GetFocus answers on the owner thread, or NULL.
+HWND focus_window();
 
 // ---- timer.cpp ----
 

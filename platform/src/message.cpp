@@ -147,6 +147,18 @@ bool serve_sends() {
 
 bool sends_pending_locked() { return !queues().sends.empty(); }
 
+void post_first(const MSG& m) {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        queues().posted.push_front(m);
+        wake = app_ready && !queues().posted_wake_queued;
+        if (wake) queues().posted_wake_queued = true;
+    }
+    sync_cv().notify_all();
+    if (wake) post_to_owner(dispatch_posted);
+}
+
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     if (!app_ready || on_owner_thread()) return fn();
     auto p = std::make_shared<PendingSend>();

@@ -203,6 +203,29 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     return 0;
 }
 
+LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w) return 0;
+    LONG old = 0;
+    switch (nIndex) {
+        case GWL_STYLE:
+            old = static_cast<LONG>(w->style);
+            w->style = static_cast<DWORD>(dwNewLong);
+            return old;
+        case GWL_EXSTYLE:
+            old = static_cast<LONG>(w->ex_style);
+            w->ex_style = static_cast<DWORD>(dwNewLong);
+            return old;
+        case GWL_USERDATA:
+            old = static_cast<LONG>(w->user_data);
+            w->user_data = dwNewLong;
+            return old;
+    }
+    set_error(ERROR_INVALID_INDEX);
+    return 0;
+}
+
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
     if (!lpString || nMaxCount <= 0) return 0;
     lpString[0] = '\0';
