@@ -1,8 +1,10 @@
-# Two commands for a fresh Debian machine:
-#   make run    installs what is missing, builds the Linux program and starts it
-#   make test   installs what is missing, builds both platforms and runs every test
-#   make bench  installs what is missing, builds both platforms' benchmark driver and prints the
-#               whole-program table (Linux build and the Windows build under Wine)
+# Commands for a fresh Debian machine:
+#   make run           installs what is missing, builds the Linux program and starts it
+#   make test          installs what is missing, builds both platforms and runs every test
+#   make run-windows   installs what is missing, builds the Windows program this machine can run
+#                      and starts it under Wine in a Japanese locale
+#   make bench         installs what is missing, builds both platforms' benchmark driver and
+#                      prints the whole-program table (Linux build and Windows build under Wine)
 # Installing uses apt-get as root, or through sudo otherwise, and is skipped when all is there.
 
 SHELL := /bin/bash
@@ -12,9 +14,18 @@ DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
 # Packages of the Linux build, of the Windows cross build and of Wine with a virtual display.
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
-                  googletest libgtest-dev fonts-ipafont-mincho
+                  googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 wine32:i386 xvfb xauth
+                 wine32:i386 xvfb xauth locales
+# Locales that must exist on the machine: one that writes decimal commas, under which the Linux
+# program tests run a second time, and the Japanese one, without which Wine cannot map the
+# program's non-ASCII file names to Unix names.
+TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
+# What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
+# and what the check of the installed .deb needs to press the dialog's buttons.
+PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
+DEB_CHECK_PACKAGES := xvfb xauth xdotool
+# What `make bench` needs beyond the tests: the script that reads /proc.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
@@ -23,8 +34,14 @@ missing = $(shell for p in $(1); do \
     dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed' \
     || echo "$$p"; done)
 
-.PHONY: run test bench deps-run deps-test deps-bench build-linux build-windows build-windows-x64 \
-        test-linux test-windows clean
+# A shell command that prints which of the given locales `locale -a` does not list (it spells
+# de_DE.UTF-8 as de_DE.utf8).
+missing_locales = for l in $(1); do \
+    n=$$(echo "$$l" | tr 'A-Z' 'a-z' | tr -d -- '-'); \
+    locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d -- '-' | grep -qx "$$n" || echo "$$l"; done
+
+.PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
+        test-linux test-windows run-windows package deps-package deb-check bench deps-bench clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -33,14 +50,38 @@ deps-run:
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
 	fi
 
-deps-test deps-bench:
+deps-test:
 	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
 	    $(SUDO) dpkg --add-architecture i386; fi
-	@m="$(call missing,$(if $(filter deps-bench,$@),$(BENCH_PACKAGES),$(TEST_PACKAGES)))"; \
-	if [ -n "$$m" ]; then \
+	@m="$(call missing,$(TEST_PACKAGES))"; if [ -n "$$m" ]; then \
 	    echo "Installing: $$m"; \
 	    $(SUDO) apt-get update -q && \
 	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
+	fi
+
+# Installs the given packages that are missing.
+install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
+	    echo "Installing: $$m"; \
+	    $(SUDO) apt-get update -q && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
+	fi
+
+deps-package:
+	@$(call install-missing,$(PACKAGE_PACKAGES))
+
+deps-bench: deps-test
+	@$(call install-missing,$(BENCH_PACKAGES))
+
+locales:
+	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
+	    echo "Generating locales:" $$m; \
+	    for l in $$m; do \
+	        grep -qx "$$l UTF-8" /etc/locale.gen 2>/dev/null || \
+	        echo "$$l UTF-8" | $(SUDO) tee -a /etc/locale.gen >/dev/null; \
+	    done; \
+	    $(SUDO) locale-gen >/dev/null || exit 1; \
+	    m=$$($(call missing_locales,$(TEST_LOCALES))); \
+	    if [ -n "$$m" ]; then echo "Locales still missing after locale-gen:" $$m; exit 1; fi; \
 	fi
 
 build-linux:
@@ -53,7 +94,7 @@ build-windows:
 
 build-windows-x64:
 	cmake --preset windows-x64
-	cmake --build --preset windows-x64 -j 2 --target program_tests platform_tests
+	cmake --build --preset windows-x64 -j 2 --target measure program_tests platform_tests
 
 run: deps-run build-linux
 	@mkdir -p "$(DRIVE_C)/data"
@@ -63,14 +104,18 @@ run: deps-run build-linux
 	    echo "or on a virtual display: xvfb-run -a build/linux/measure"; \
 	    exit 1; \
 	fi
+	@echo "Recordings land in $(DRIVE_C)/data/ (the program's C:\\data\\)."
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
-test-linux: build-linux
+# The program tests run a second time under a locale with a decimal comma: the data file and
+# the fields must not change with the user's locale.
+test-linux: build-linux locales
 	ctest --preset linux
+	ctest --preset linux-decimal-comma
 
 # The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
 # x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
-test-windows: build-windows
+test-windows: build-windows locales
 	@if cmake/wine-run.sh --can-run-32; then \
 	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
 	    preset=windows; \
@@ -88,6 +133,45 @@ test-windows: build-windows
 test: deps-test
 	$(MAKE) --no-print-directory test-linux
 	$(MAKE) --no-print-directory test-windows
+
+# The shipped 32-bit program where this machine can run it, else the same sources as a 64-bit
+# program; under Wine in a Japanese locale (code page 932), with the prefix's C:\data ready.
+run-windows: deps-test locales
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	    echo "No display: Wine shows the dialog on one. Run 'make run-windows' from a desktop"; \
+	    echo "session, or on a virtual one: xvfb-run -a make run-windows"; \
+	    exit 1; \
+	fi
+	@if cmake/wine-run.sh --can-run-32; then \
+	    preset=windows; \
+	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
+	    exe=build/windows/measure.exe; \
+	else \
+	    echo "This machine cannot execute 32-bit x86 code: running the 64-bit build of the"; \
+	    echo "same sources (build/windows-x64/measure.exe)."; \
+	    preset=windows-x64; \
+	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
+	    exe=build/windows-x64/measure.exe; \
+	fi; \
+	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
+	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
+
+# The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
+# its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).
+package: deps-package build-linux build-windows
+	desktop-file-validate packaging/measure.desktop
+	rm -rf build/packages && mkdir -p build/packages
+	cd build/linux && cpack -G DEB -B $(CURDIR)/build/packages/linux
+	cd build/windows && cpack -G ZIP -B $(CURDIR)/build/packages/windows
+	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
+	rm -rf build/packages/linux build/packages/windows
+	@ls -l build/packages
+
+# CI: installs the .deb from `make package` with apt-get, runs the installed program as a
+# user would and removes the package again. It installs system packages: not part of `make test`.
+deb-check:
+	@$(call install-missing,$(DEB_CHECK_PACKAGES))
+	.ci/deb-check build/packages/measure_*_amd64.deb
 
 # The whole program, measured from outside on a virtual display of its own: the Linux build and
 # the Windows build (x86-64, under 64-bit Wine) in one table. About ten minutes.

@@ -60,7 +60,7 @@ unsigned __stdcall AcquisitionThread(void*) {
         PlotPoint(X / 500.0, Y / 200.0);
         if (acquisitionMode == 2) {
             if (n == 1) {
-                snprintf(cbuf, sizeof cbuf, "Number\tTime(s)\tX_Data\tY_Data\r\n");
+                snprintf(cbuf, sizeof cbuf, "%s", DATA_HEADER);
                 WriteDataLine(0, cbuf);
             }
             snprintf(cbuf, sizeof cbuf, "%d\t%f\t%f\t%f\r\n", (int)n, elapsed, X, Y);

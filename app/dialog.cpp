@@ -19,8 +19,11 @@ void SetDefaultInterval() {
     SetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf);
 }
 
+// The previous worker ends before the mode changes: a stopped worker that has not yet passed its
+// record step must not see the new acquisition's mode.
 static void StartAcquisition(int state, const char* message) {
     PostLogMessage(message);
+    WaitForWorkerEnd();
     controllerState = state;
     SetMode(controllerState);
     StartWorker();

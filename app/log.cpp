@@ -1,13 +1,18 @@
-// The message log: lines are typed into the log field, character by character, at its caret.
+// The message log: each line goes into the log field in one piece, at its caret, as typing it
+// would put it there (replacing a selection, CR LF at its end, scrolled into view).
 #include "log.h"
 
 #include <windows.h>
 
+#include <string>
+
 #include "dialog.h"
 #include "resource.h"
 
+// One EM_REPLACESEL per line: a line from the worker and one from the dialog's thread can then
+// never splice into each other, and the worker pays for one cross-thread call, not one per byte.
 void PostLogMessage(const char* text) {
-    for (const char* p = text; *p; ++p)
-        SendDlgItemMessageA(hDlgMain, IDC_LOG, WM_CHAR, (BYTE)*p, 0);
-    SendDlgItemMessageA(hDlgMain, IDC_LOG, WM_CHAR, 13, 0);
+    std::string line(text);
+    line += "\r\n";
+    SendDlgItemMessageA(hDlgMain, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
 }

@@ -1,4 +1,4 @@
-// The message log: one line typed into the log field at its caret.
+// The message log: one whole line into the log field at its caret.
 #pragma once
 
 void PostLogMessage(const char* text);

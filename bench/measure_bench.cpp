@@ -65,7 +65,7 @@ void BenchPacing(HWND dlg) {
 }
 
 // One sample's work from a worker thread, piece by piece: the two field updates, the dot, one
-// record line of the data file, and a log line typed character by character.
+// record line of the data file, and one log line.
 void BenchSample(HWND dlg) {
     std::vector<double> fields, dots, lines, logs;
     SetDlgItemTextA(dlg, IDC_FILENAME, "bench");

@@ -1,8 +1,14 @@
-# Writes the dialog template and its identifiers into a C++ source as one string, which the
-# Linux layer parses at DialogBoxParamA. The header's text comes first, so its #defines are
-# known when the script names them.
-file(READ ${HEADER} header_text)
-file(READ ${SCRIPT} script_text)
-file(WRITE ${OUT} "// Generated from res/resource.h and res/measure.rc; do not edit.\n"
-    "extern const char w32_resource_script[];\n"
-    "const char w32_resource_script[] = R\"w32rc(${header_text}\n${script_text})w32rc\";\n")
+# Writes the compiled resources (the .res file windres makes from res/measure.rc) into a C++
+# source as one byte array, which the Linux layer's FindResourceA reads as Win32 reads a
+# module's resource section.
+file(READ ${RES} bytes HEX)
+string(LENGTH "${bytes}" hex_length)
+math(EXPR size "${hex_length} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${bytes}")
+string(REGEX REPLACE "((0x..,){24})" "\\1\n" bytes "${bytes}")
+file(WRITE ${OUT} "// Generated from res/measure.rc by windres; do not edit.\n"
+    "#include <cstddef>\n"
+    "extern const unsigned char w32_resource_data[];\n"
+    "extern const size_t w32_resource_size;\n"
+    "alignas(16) const unsigned char w32_resource_data[] = {\n${bytes}\n};\n"
+    "const size_t w32_resource_size = ${size};\n")

@@ -14,11 +14,49 @@
 
 char dataFileName[DATA_PATH_SIZE];
 
-// Set once a line of the current recording is lost, so the loss is reported once, not per sample.
+// Set while lines of the current recording are being lost: the loss is reported once when it
+// begins, and each later line is tried once, without the retry's wait, so that a file held open
+// for long does not slow every sample down.
 static bool dataFileFailed;
+// Records lost since the last line that was written.
+static unsigned recordsLost;
+// The header line is in the file: until it is, a record starts the file afresh.
+static bool dataFileStarted;
+
+static HANDLE OpenDataFile(DWORD disposition) {
+    if (dataFileFailed)
+        return CreateFileA(dataFileName, GENERIC_WRITE, 0, NULL, disposition,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    return OpenForWriting(dataFileName, disposition);
+}
+
+static bool AppendText(HANDLE hFile, const char* text) {
+    SetFilePointer(hFile, 0, NULL, FILE_END);
+    DWORD dwWritten = 0;
+    DWORD length = (DWORD)lstrlenA(text);
+    return WriteFile(hFile, text, length, &dwWritten, NULL) && dwWritten == length;
+}
+
+static void LineLost(const char* action, DWORD error, int mode) {
+    if (!dataFileFailed)
+        LogFileError(action, dataFileName, error);
+    dataFileFailed = true;
+    if (mode != 0)
+        recordsLost++;
+}
+
+static void LineWritten() {
+    if (recordsLost > 0) {
+        char cbuf[DATA_PATH_SIZE + 64];
+        snprintf(cbuf, sizeof cbuf, "Writing %s again: %u records lost", dataFileName,
+                 recordsLost);
+        PostLogMessage(cbuf);
+    }
+    recordsLost = 0;
+    dataFileFailed = false;
+}
 
 void WriteDataLine(int mode, const char* text) {
-    HANDLE hFile;
     if (mode == 0) {
         char cbuf[DATA_PATH_SIZE + 32];
         memset(cbuf, 0, sizeof cbuf);
@@ -27,29 +65,28 @@ void WriteDataLine(int mode, const char* text) {
         snprintf(cbuf, sizeof cbuf, "Save data as %s", dataFileName);
         PostLogMessage(cbuf);
         dataFileFailed = false;
-        hFile = OpenForWriting(dataFileName, CREATE_ALWAYS);
-        if (hFile == INVALID_HANDLE_VALUE) {
-            LogFileError("create", dataFileName, GetLastError());
-            dataFileFailed = true;
-            return;
-        }
-    } else {
-        hFile = OpenForWriting(dataFileName, OPEN_EXISTING);
-        if (hFile == INVALID_HANDLE_VALUE) {
-            if (!dataFileFailed)
-                LogFileError("write", dataFileName, GetLastError());
-            dataFileFailed = true;
-            return;
-        }
+        dataFileStarted = false;
+        recordsLost = 0;
     }
-    SetFilePointer(hFile, 0, NULL, FILE_END);
-    DWORD dwWritten = 0;
-    DWORD length = (DWORD)lstrlenA(text);
-    if (!WriteFile(hFile, text, length, &dwWritten, NULL) || dwWritten != length) {
-        DWORD error = GetLastError();
-        if (!dataFileFailed)
-            LogFileError("write", dataFileName, error);
-        dataFileFailed = true;
+    // A file whose header could not be written (held or missing at the start) is created when
+    // it can be, so that records never follow an older file's content.
+    const char* header = dataFileStarted ? NULL : (mode == 0 ? text : DATA_HEADER);
+    HANDLE hFile = OpenDataFile(header ? CREATE_ALWAYS : OPEN_EXISTING);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        LineLost(header ? "create" : "write", GetLastError(), mode);
+        return;
     }
+    bool written = true;
+    if (header) {
+        written = AppendText(hFile, header);
+        dataFileStarted = written;
+    }
+    if (written && mode != 0)
+        written = AppendText(hFile, text);
+    DWORD error = GetLastError();
     CloseHandle(hFile);
+    if (written)
+        LineWritten();
+    else
+        LineLost("write", error, mode);
 }

@@ -3,6 +3,9 @@
 
 #define IDD_MEASURE 1000
 
+// The program's icon: red dots on a sine over black, as the plot draws them
+#define IDI_MEASURE 1
+
 // Command buttons
 #define IDC_DISPLAY 100
 #define IDC_RECORD 101

@@ -1,18 +1,13 @@
-// Modal dialogs built from the embedded resource script, and the dialog manager's defaults.
+// Modal dialogs built from the module's compiled templates, and the dialog manager's defaults.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QWidget>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 
+#include "dlgtemplate.h"
 #include "layer.h"
-#include "rc.h"
-
-// The program's res/resource.h and res/measure.rc, embedded by the build.
-extern const char w32_resource_script[];
 
 namespace w32 {
 namespace {
@@ -34,15 +29,6 @@ int mul_div(int a, int b, int c) {
     long long p = static_cast<long long>(a) * b;
     long long q = p >= 0 ? (p + c / 2) / c : (p - c / 2) / c;
     return static_cast<int>(q);
-}
-
-const rc::Script& resources() {
-    static const rc::Script script = [] {
-        rc::Script s = rc::parse(w32_resource_script);
-        if (!s.error.empty()) std::fprintf(stderr, "resource script: %s\n", s.error.c_str());
-        return s;
-    }();
-    return script;
 }
 
 // Leaves the modal loop of an ended dialog, hiding it as Win32 does at once. Owner thread.
@@ -97,21 +83,21 @@ LRESULT CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 // Creates the dialog and its controls, hidden. Returns NULL if a control cannot be made.
-HWND build(const rc::Dialog& t, HINSTANCE instance, DLGPROC proc) {
+HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
     auto d = std::make_shared<DialogWindow>();
     d->class_name = "#32770";
     d->proc = dialog_proc;
     d->dlgproc = proc;
     d->style = t.style;
-    d->ex_style = t.ex_style;
+    d->ex_style = edge_ex_style(t.style, t.ex_style);
     d->instance = instance ? instance : GetModuleHandleA(nullptr);
     d->text = t.caption;
     HWND hdlg = add_window(d);
 
     auto* view = new DialogWidget(hdlg);
     view->setWindowTitle(QString::fromStdString(t.caption));
-    QFont font = dialog_font(t.font_face.empty() ? "MS Shell Dlg" : t.font_face,
-                             t.font_size > 0 ? t.font_size : 8);
+    QFont font = dialog_font(t.has_font ? t.face : "MS Shell Dlg",
+                             t.has_font && t.point_size > 0 ? t.point_size : 8);
     view->setFont(font);
     // Base units as Win32 computes them: the average width of the 52 letters, rounded, and
     // the font's height.
@@ -124,11 +110,15 @@ HWND build(const rc::Dialog& t, HINSTANCE instance, DLGPROC proc) {
     view->move(mul_div(t.x, d->base_x, 4), mul_div(t.y, d->base_y, 8));
     d->widget = view;
 
-    for (const rc::Control& c : t.controls) {
+    for (const dlg::Item& c : t.items) {
+        // Every control is made with WS_EX_NOPARENTNOTIFY, as the dialog manager makes them.
+        void* creation_data =
+            c.creation_data.empty() ? nullptr : const_cast<unsigned char*>(c.creation_data.data());
         HWND h = CreateWindowExA(
-            c.ex_style, c.class_name.c_str(), c.text.c_str(), c.style, mul_div(c.x, d->base_x, 4),
-            mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4), mul_div(c.cy, d->base_y, 8),
-            hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), d->instance, nullptr);
+            c.ex_style | WS_EX_NOPARENTNOTIFY, c.class_name.c_str(), c.text.c_str(), c.style,
+            mul_div(c.x, d->base_x, 4), mul_div(c.y, d->base_y, 8), mul_div(c.cx, d->base_x, 4),
+            mul_div(c.cy, d->base_y, 8), hdlg, reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)),
+            d->instance, creation_data);
         if (!h) {
             DestroyWindow(hdlg);
             return nullptr;
@@ -137,11 +127,17 @@ HWND build(const rc::Dialog& t, HINSTANCE instance, DLGPROC proc) {
     return hdlg;
 }
 
-const rc::Dialog* find_template(LPCSTR name) {
-    if (!name) return nullptr;
-    if (IS_INTRESOURCE(name)) return rc::find_dialog(resources(), LOWORD(name), "");
-    if (name[0] == '#') return rc::find_dialog(resources(), std::atoi(name + 1), "");
-    return rc::find_dialog(resources(), -1, name);
+// The dialog template `name` of the module, as the dialog manager loads it. Sets the error of a
+// missing resource, or of a template the module holds damaged.
+bool load_template(HINSTANCE instance, LPCSTR name, dlg::Template* out) {
+    HRSRC info = FindResourceA(instance, name, RT_DIALOG);
+    if (!info) return false;
+    const void* data = LockResource(LoadResource(instance, info));
+    if (!data || !dlg::parse(data, SizeofResource(instance, info), out)) {
+        set_error(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -161,12 +157,9 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
                                    dwInitParam);
         });
     }
-    const rc::Dialog* t = find_template(lpTemplateName);
-    if (!t) {
-        set_error(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return -1;
-    }
-    HWND hdlg = build(*t, hInstance, lpDialogFunc);
+    dlg::Template t;
+    if (!load_template(hInstance, lpTemplateName, &t)) return -1;
+    HWND hdlg = build(t, hInstance, lpDialogFunc);
     if (!hdlg) return -1;
     auto d = find_dialog(hdlg);
     init_dialog_keys(hdlg);

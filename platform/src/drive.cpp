@@ -42,7 +42,9 @@ std::string drive_folder() {
 }
 
 // Opens the drive folder, creating it (and its parents) the first time, as Wine creates its
-// prefix. The folder itself may be reached through symbolic links: it is what the user named.
+// prefix, with the data folder a machine set up for the program has. A drive that exists is
+// left as it is: a data folder removed from it stays missing. The folder itself may be
+// reached through symbolic links: it is what the user named.
 Fd open_drive() {
     const std::string folder = drive_folder();
     Fd fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -51,6 +53,7 @@ Fd open_drive() {
         pos = folder.find('/', pos + 1);
         ::mkdir(folder.substr(0, pos).c_str(), 0777);
     }
+    ::mkdir((folder + "/data").c_str(), 0777);
     return Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
@@ -158,10 +161,12 @@ DWORD resolve_path(const char* path, DrivePath* out) {
 
     Fd dir = open_drive();
     if (!dir) return ERROR_PATH_NOT_FOUND;
-    // Every step refuses a symbolic link (O_NOFOLLOW), so no component can lead out of the drive.
+    // A folder may be a symbolic link that the user placed in the drive (a data folder on another
+    // disk): it is followed, as Wine follows it. The path itself cannot climb out of the drive,
+    // since its ".." components were resolved above, before any link was read.
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         const std::string name = existing_name(dir.get(), parts[i]);
-        Fd next(::openat(dir.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Fd next(::openat(dir.get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!next) {
             DWORD error = error_from_errno(errno);
             return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
@@ -179,7 +184,7 @@ DWORD error_from_errno(int err) {
             return ERROR_SUCCESS;
         case ENOENT:
             return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:  // a file, or a refused symbolic link, where a folder should be
+        case ENOTDIR:  // a file where a folder should be
             return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:

@@ -29,8 +29,8 @@ private:
     int fd_ = -1;
 };
 
-// Where a path leads: the folder that holds the named entry, opened without following symbolic
-// links at any step, and the entry's name in it. The name is empty for the drive's root. When
+// Where a path leads: the folder that holds the named entry, with symbolic links to folders
+// followed, and the entry's name in it. The name is empty for the drive's root. When
 // an entry of that name exists under another letter case, `name` is the existing entry's.
 struct DrivePath {
     Fd dir;

@@ -184,6 +184,12 @@ void on_user_select(HWND hwnd, std::size_t a, std::size_t b) {
 std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id, DWORD style,
                                     DWORD ex_style, const std::string& text, const QRect& rect,
                                     const QFont& font) {
+    // An edit control draws its border as a sunken client edge: WS_BORDER becomes
+    // WS_EX_CLIENTEDGE, as GetWindowLongA then reports.
+    if (style & WS_BORDER) {
+        style &= ~static_cast<DWORD>(WS_BORDER);
+        ex_style |= WS_EX_CLIENTEDGE;
+    }
     auto w = std::make_shared<EditWindow>();
     init_window(*w, "Edit", edit_proc, parent, id, style, ex_style, text);
     w->model = std::make_unique<EditModel>((style & ES_MULTILINE) != 0, text);

@@ -82,6 +82,16 @@ bool kind_of(const void* h, Kind* kind) {
     return true;
 }
 
+std::size_t count_handles(Kind kind) {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    std::size_t n = 0;
+    for (const auto& entry : t.entries) {
+        if (entry.second.kind == kind) ++n;
+    }
+    return n;
+}
+
 void set_error(DWORD code) { last_error = code; }
 
 }  // namespace w32

@@ -42,6 +42,8 @@ std::shared_ptr<T> find(const void* h, Kind kind) {
 bool remove_handle(const void* h, Kind kind);
 // The kind of a live handle; false if the handle is not live.
 bool kind_of(const void* h, Kind* kind);
+// The number of live handles of that kind.
+std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 
@@ -110,6 +112,10 @@ LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // The dialog font's Qt face: the template's face name mapped to an installed face
 // ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
 QFont dialog_font(const std::string& face, int point_size);
+
+// The extended style a window is made with: Win32 sets WS_EX_WINDOWEDGE on a window with a
+// dialog or sizing frame (unless it has WS_EX_STATICEDGE) and clears it on any other.
+DWORD edge_ex_style(DWORD style, DWORD ex_style);
 
 // The thickness of a window's non-client frame in pixels (WS_BORDER 1, WS_DLGFRAME 3, ...);
 // 0 for a top-level window, whose Qt widget is its client area.

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <atomic>
+#include <clocale>
 #include <deque>
 #include <thread>
 
@@ -102,6 +103,12 @@ void ensure_app() {
     // Lives as long as the process: windows may be made and used until the very end.
     new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The toolkit has set the C runtime to the user's locale. A Win32 program's C runtime stays
+    // in "C": numbers are written and read with a decimal point, whatever LANG and LC_* say.
+    // The character type stays the user's, which input methods need; with a UTF-8 locale it
+    // changes nothing that the program's printf or scanf computes.
+    for (int category : {LC_NUMERIC, LC_MONETARY, LC_TIME, LC_COLLATE})
+        std::setlocale(category, "C");
     owner_id = std::this_thread::get_id();
     install_frame_clock();
     app_ready = true;

@@ -120,6 +120,13 @@ LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return w->proc(hwnd, msg, wp, lp);
 }
 
+DWORD edge_ex_style(DWORD style, DWORD ex_style) {
+    if ((ex_style & WS_EX_DLGMODALFRAME) ||
+        (!(ex_style & WS_EX_STATICEDGE) && (style & (WS_DLGFRAME | WS_THICKFRAME))))
+        return ex_style | WS_EX_WINDOWEDGE;
+    return ex_style & ~static_cast<DWORD>(WS_EX_WINDOWEDGE);
+}
+
 int frame_width(const Window& w) {
     if (!(w.style & WS_CHILD)) return 0;
     int b = 0;
@@ -201,6 +208,18 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     }
     set_error(ERROR_INVALID_INDEX);
     return 0;
+}
+
+// The class name as it was registered, whatever letter case the window was created with;
+// cut to the buffer like any copied string.
+int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w || !lpClassName || nMaxCount <= 0) return 0;
+    size_t n = utf8_fit(w->class_name, static_cast<size_t>(nMaxCount - 1));
+    std::memcpy(lpClassName, w->class_name.data(), n);
+    lpClassName[n] = '\0';
+    return static_cast<int>(n);
 }
 
 LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
@@ -356,6 +375,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         }));
     }
     const bool child = (dwStyle & WS_CHILD) != 0;
+    dwExStyle = edge_ex_style(dwStyle, dwExStyle);
     std::shared_ptr<Window> parent;
     if (hWndParent && !(parent = find_or_fail(hWndParent))) return nullptr;
     if (child && !parent) {

@@ -29,6 +29,47 @@ inline void Run(const std::function<void(HWND)>& body, DWORD timeout_ms = 20000)
     UnregisterClassA("Display", GetModuleHandleA(NULL));
 }
 
+// The dialog's procedure with one addition: WM_APP runs the step that lParam points to on the
+// dialog's thread, between two of its messages. A step can hold the worker at a known point (the
+// worker's calls to windows wait for this thread) while it presses buttons.
+inline INT_PTR CALLBACK SteppedDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+        (*reinterpret_cast<const std::function<void(HWND)>*>(lParam))(hwnd);
+        return 1;
+    }
+    return MeasureDlgProc(hwnd, message, wParam, lParam);
+}
+
+inline void OnDialogThread(HWND dlg, const std::function<void(HWND)>& step) {
+    SendMessageA(dlg, WM_APP, 0, reinterpret_cast<LPARAM>(&step));
+}
+
+// As Run, with the dialog made by DialogBoxParamA over `proc` (one that ends in SteppedDlgProc).
+inline void RunStepped(const std::function<void(HWND)>& body, DLGPROC proc = SteppedDlgProc,
+                       DWORD timeout_ms = 20000) {
+    harness::Drive(
+        reinterpret_cast<HWND volatile*>(&hDlgMain),
+        [proc] {
+            return DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MEASURE), NULL,
+                                   proc, 0);
+        },
+        body, timeout_ms);
+    UnregisterClassA("Display", GetModuleHandleA(NULL));
+}
+
+// On the dialog's thread: wakes the worker for one sample and returns once it has taken the
+// tick. The worker then stands at its first field update, before its record step, until this
+// thread serves sent messages again.
+inline void HoldWorkerInASample() {
+    for (;;) {
+        SignalTick();
+        Sleep(1);
+        // Still signalled: the worker has not taken it yet; take it back and try again.
+        if (WaitForSingleObject(hTickEvent, 0) == WAIT_TIMEOUT)
+            return;
+    }
+}
+
 // Presses a button as a click does: the command reaches the dialog on its own thread.
 inline void Press(HWND dlg, int id) { SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 

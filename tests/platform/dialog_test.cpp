@@ -42,30 +42,57 @@ INT_PTR RunTemplate(int id, DLGPROC proc, LPARAM param = 0) {
 
 struct Layout {
     int id;
-    int x, y, cx, cy;  // dialog units, as in the template
-    bool edit;
-    bool read_only;
+    const char* class_name;
+    DWORD style;     // as the control reads it back: the template's, with WS_CHILD | WS_VISIBLE
+    DWORD ex_style;  // the dialog manager adds WS_EX_NOPARENTNOTIFY to every control it makes
+    const char* caption;  // UTF-8
+    int x, y, cx, cy;     // dialog units, as in the template
 };
 
+const DWORD kChild = WS_CHILD | WS_VISIBLE;
+const DWORD kLabel = kChild | SS_NOTIFY;
+const DWORD kField = kChild | ES_AUTOHSCROLL | WS_DLGFRAME;
+const DWORD kMultiline = kChild | ES_MULTILINE | ES_WANTRETURN | ES_AUTOHSCROLL | ES_AUTOVSCROLL |
+                         WS_HSCROLL | WS_VSCROLL | WS_DLGFRAME;
+const DWORD kNoNotify = WS_EX_NOPARENTNOTIFY;
+const DWORD kFramed = WS_EX_NOPARENTNOTIFY | WS_EX_WINDOWEDGE;  // what WS_DLGFRAME brings
+
+// The measurement dialog's controls as both builds must create them from the compiled template.
 const Layout kLayout[] = {
-    {IDC_DISPLAY, 366, 24, 69, 30, false, false},
-    {IDC_RECORD, 369, 201, 69, 30, false, false},
-    {IDC_INTERVAL_LABEL, 378, 69, 48, 9, false, false},
-    {IDC_INTERVAL, 369, 84, 63, 15, true, false},
-    {IDC_INTERVAL_UNIT, 439, 87, 15, 9, false, false},
-    {IDC_COUNT_LABEL, 382, 113, 39, 8, false, false},
-    {IDC_COUNT, 369, 126, 63, 15, true, true},
-    {IDC_ELAPSED_LABEL, 384, 156, 39, 9, false, false},
-    {IDC_ELAPSED_UNIT, 442, 174, 9, 9, false, false},
-    {IDC_ELAPSED, 370, 171, 66, 15, true, true},
-    {IDC_FILENAME_LABEL, 375, 246, 60, 9, false, false},
-    {IDC_FILENAME_EXT, 444, 264, 19, 9, false, false},
-    {IDC_FILENAME, 372, 261, 66, 15, true, false},
-    {IDC_MEMO, 246, 320, 231, 75, true, false},
-    {IDC_LOG, 0, 321, 243, 75, true, false},
-    {IDC_LOG_LABEL, 3, 309, 93, 9, false, false},
-    {IDC_MEMO_LABEL, 249, 308, 33, 12, false, false},
+    // The later of two default push buttons is the default; the earlier one is made ordinary.
+    {IDC_DISPLAY, "Button", kChild | BS_PUSHBUTTON, kNoNotify, "表示", 366, 24, 69, 30},
+    {IDC_RECORD, "Button", kChild | BS_DEFPUSHBUTTON, kNoNotify, "記録", 369, 201, 69, 30},
+    {IDC_INTERVAL_LABEL, "Static", kLabel | SS_CENTER, kNoNotify, "時間間隔", 378, 69, 48, 9},
+    {IDC_INTERVAL, "Edit", kField | ES_RIGHT, kFramed, "", 369, 84, 63, 15},
+    {IDC_INTERVAL_UNIT, "Static", kLabel | SS_LEFT, kNoNotify, "ms", 439, 87, 15, 9},
+    {IDC_COUNT_LABEL, "Static", kLabel | SS_CENTER, kNoNotify, "回数", 382, 113, 39, 8},
+    {IDC_COUNT, "Edit", kField | ES_RIGHT | ES_READONLY, kFramed, "", 369, 126, 63, 15},
+    {IDC_ELAPSED_LABEL, "Static", kLabel | SS_LEFT, kNoNotify, "経過時間", 384, 156, 39, 9},
+    {IDC_ELAPSED_UNIT, "Static", kLabel | SS_LEFT, kNoNotify, "s", 442, 174, 9, 9},
+    {IDC_ELAPSED, "Edit", kField | ES_RIGHT | ES_READONLY, kFramed, "", 370, 171, 66, 15},
+    {IDC_FILENAME_LABEL, "Static", kLabel | SS_CENTER, kNoNotify, "ファイル名", 375, 246, 60, 9},
+    {IDC_FILENAME_EXT, "Static", kLabel | SS_LEFT, kNoNotify, ".***", 444, 264, 19, 9},
+    {IDC_FILENAME, "Edit", kField | ES_RIGHT, kFramed, "", 372, 261, 66, 15},
+    {IDC_MEMO, "Edit", kMultiline, kFramed, "", 246, 320, 231, 75},
+    {IDC_LOG, "Edit", kMultiline, kFramed, "", 0, 321, 243, 75},
+    {IDC_LOG_LABEL, "Static", kLabel | SS_CENTER, kNoNotify, "プログラムからの情報", 3, 309, 93, 9},
+    {IDC_MEMO_LABEL, "Static", kLabel | SS_CENTER, kNoNotify, "メモ", 249, 308, 33, 12},
 };
+
+// A window's text in UTF-8, whatever the ANSI code page: Windows stores it as UTF-16.
+std::string Utf8Text(HWND hwnd) {
+#ifdef _WIN32
+    wchar_t wide[256] = {0};
+    GetWindowTextW(hwnd, wide, 256);
+    char utf8[1024] = {0};
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+#else
+    char text[1024] = {0};
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+#endif
+}
 
 TEST(Dialog, ControlsSitWhereTheTemplatePutsThem) {
     harness::Drive(
@@ -90,6 +117,38 @@ TEST(Dialog, ControlsSitWhereTheTemplatePutsThem) {
         });
 }
 
+TEST(Dialog, ControlsHaveTheTemplatesClassStylesAndCaptions) {
+    harness::Drive(
+        &g_dlg, [] { return RunTemplate(IDD_MEASURE, CancelProc); },
+        [](HWND dlg) {
+            for (const Layout& c : kLayout) {
+                SCOPED_TRACE(c.id);
+                HWND item = GetDlgItem(dlg, c.id);
+                ASSERT_NE(item, nullptr);
+                char cls[64] = {0};
+                EXPECT_EQ(GetClassNameA(item, cls, sizeof cls), int(std::strlen(c.class_name)));
+                EXPECT_STREQ(cls, c.class_name);
+                EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_STYLE)), c.style)
+                    << std::hex << GetWindowLongA(item, GWL_STYLE);
+                EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_EXSTYLE)), c.ex_style)
+                    << std::hex << GetWindowLongA(item, GWL_EXSTYLE);
+                EXPECT_EQ(Utf8Text(item), c.caption);
+            }
+            // The dialog itself: the template's style, and its caption.
+            DWORD style = static_cast<DWORD>(GetWindowLongA(dlg, GWL_STYLE));
+            DWORD want = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
+            EXPECT_EQ(style & want, want) << std::hex << style;
+            EXPECT_EQ(Utf8Text(dlg), "測定用ダイアログ");
+            char cls[64] = {0};
+            GetClassNameA(dlg, cls, sizeof cls);
+            EXPECT_STREQ(cls, "#32770");
+            // A buffer too small for the whole name gets its start and a zero.
+            char small[4] = {'x', 'x', 'x', 'x'};
+            EXPECT_EQ(GetClassNameA(GetDlgItem(dlg, IDC_DISPLAY), small, 4), 3);
+            EXPECT_STREQ(small, "But");
+        });
+}
+
 TEST(Dialog, StylesReadBackAsTheTemplateGivesThem) {
     harness::Drive(
         &g_dlg, [] { return RunTemplate(IDD_MEASURE, CancelProc); },
@@ -105,8 +164,6 @@ TEST(Dialog, StylesReadBackAsTheTemplateGivesThem) {
                 EXPECT_EQ(GetWindowLongA(item, GWL_ID), c.id);
                 EXPECT_EQ(GetDlgCtrlID(item), c.id);
                 EXPECT_EQ(GetParent(item), dlg);
-                if (c.edit) EXPECT_NE(style & WS_DLGFRAME, 0u) << std::hex << style;
-                if (c.edit) EXPECT_EQ((style & ES_READONLY) != 0, c.read_only) << std::hex << style;
             }
 #ifndef _WIN64
             // The dialog's instance is the module it was made with. (64-bit Windows answers the
@@ -150,6 +207,57 @@ TEST(Dialog, CaptionsReadBack) {
             EXPECT_EQ(GetDlgItemTextA(dlg, IDC_INTERVAL_UNIT, buf, 2), 1u);
             EXPECT_STREQ(buf, "m");
         });
+}
+
+// Templates 2000 (DIALOG) and 2001 (DIALOGEX) of the test module hold the same statements; each
+// statement's default styles are what the resource compiler writes for it.
+const int kStatementTemplates[] = {2000, 2001};
+const Layout kStatements[] = {
+    {IDOK, "Button", kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, kNoNotify, "OK", 10, 10, 50, 14},
+    {IDCANCEL, "Button", kChild | WS_TABSTOP | BS_PUSHBUTTON, kNoNotify, "Cancel", 70, 10, 50, 14},
+    {201, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify, "Left", 10, 30, 40, 8},
+    {202, "Static", kChild | WS_GROUP | SS_CENTER, kNoNotify, "Centre", 60, 30, 40, 8},
+    {203, "Static", kChild | WS_GROUP | SS_RIGHT, kNoNotify, "Right", 110, 30, 40, 8},
+    // An edit control turns the statement's WS_BORDER into a client edge.
+    {204, "Edit", kChild | WS_TABSTOP | ES_AUTOHSCROLL, kNoNotify | WS_EX_CLIENTEDGE, "", 10, 45,
+     60, 12},
+    {205, "Button", kChild | BS_GROUPBOX, kNoNotify, "Group", 10, 60, 100, 40},
+    {206, "Button", kChild | WS_TABSTOP | BS_AUTOCHECKBOX, kNoNotify, "Check", 15, 70, 60, 10},
+    {207, "Static", kChild | WS_GROUP | SS_LEFT, kNoNotify | WS_EX_STATICEDGE, "Plain", 120, 60, 40,
+     8},
+};
+
+TEST(Dialog, EveryStatementOfBothTemplateFormatsMakesItsControl) {
+    for (int id : kStatementTemplates) {
+        SCOPED_TRACE(id);
+        harness::Drive(
+            &g_dlg, [id] { return RunTemplate(id, CancelProc); },
+            [](HWND dlg) {
+                EXPECT_EQ(Utf8Text(dlg), "Statements");
+                for (const Layout& c : kStatements) {
+                    SCOPED_TRACE(c.id);
+                    HWND item = GetDlgItem(dlg, c.id);
+                    ASSERT_NE(item, nullptr);
+                    char cls[64] = {0};
+                    GetClassNameA(item, cls, sizeof cls);
+                    EXPECT_STREQ(cls, c.class_name);
+                    EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_STYLE)), c.style)
+                        << std::hex << GetWindowLongA(item, GWL_STYLE);
+                    EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_EXSTYLE)), c.ex_style)
+                        << std::hex << GetWindowLongA(item, GWL_EXSTYLE);
+                    EXPECT_EQ(Utf8Text(item), c.caption);
+                    RECT want = {c.x, c.y, c.cx, c.cy};
+                    ASSERT_TRUE(MapDialogRect(dlg, &want));
+                    RECT got;
+                    ASSERT_TRUE(GetWindowRect(item, &got));
+                    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&got), 2);
+                    EXPECT_EQ(got.left, want.left);
+                    EXPECT_EQ(got.top, want.top);
+                    EXPECT_EQ(got.right - got.left, want.right);
+                    EXPECT_EQ(got.bottom - got.top, want.bottom);
+                }
+            });
+    }
 }
 
 struct Ending {

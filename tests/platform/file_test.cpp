@@ -1,11 +1,19 @@
 // Files on the C: drive, as the data file and the memo file use them.
 #include <gtest/gtest.h>
 #include <windows.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -228,6 +236,41 @@ TEST_F(Files, DotDotNeverClimbsAboveTheDriveRoot) {
 #endif
 }
 
+#ifndef _WIN32
+// A folder of the drive may be a symbolic link to a folder elsewhere (the data on another disk):
+// paths through it reach the linked folder, and ".." is still resolved on the path as written.
+TEST_F(Files, LinkedFolderIsFollowedAndDotDotStaysLexical) {
+    const char* drive = std::getenv("MEASURE_DRIVE_C");
+    if (!drive) GTEST_SKIP() << "MEASURE_DRIVE_C is not set";
+    const std::string target = std::string(drive) + "-linked-target";
+    const std::string link = std::string(drive) + "/linked";
+    ::mkdir(target.c_str(), 0777);
+    ::unlink(link.c_str());
+    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+    made("C:\\linked");  // removed last: DeleteFileA removes the link, not the folder
+    made("C:\\linked\\inside.dat");
+    made("C:\\up.dat");
+
+    HANDLE h = open_file("C:\\linked\\inside.dat", CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+    EXPECT_TRUE(write_text(h, "far"));
+    CloseHandle(h);
+    EXPECT_EQ("far", contents("C:\\linked\\inside.dat"));
+    std::FILE* far = std::fopen((target + "/inside.dat").c_str(), "rb");
+    EXPECT_NE(nullptr, far);
+    if (far) std::fclose(far);
+
+    // "C:\linked\..\up.dat" is C:\up.dat, not a file beside the link's target.
+    h = open_file("C:\\linked\\..\\up.dat", CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    CloseHandle(h);
+    EXPECT_TRUE(exists("C:\\up.dat"));
+    std::FILE* beside = std::fopen((target + "/../up.dat").c_str(), "rb");
+    EXPECT_EQ(nullptr, beside);
+    if (beside) std::fclose(beside);
+}
+#endif
+
 TEST_F(Files, SpellingsOfOnePath) {
     const std::string path = in_data("same.dat");
     made(path);
@@ -404,5 +447,43 @@ TEST_F(Files, FoldersAndAttributes) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.c_str()));
     EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
 }
+
+#ifndef _WIN32
+// The drive folder is the layer's own, as a Wine prefix is Wine's: a missing drive is set up
+// with its data folder at the first file call, but a data folder removed from an existing
+// drive stays missing, and the program sees the error Windows gives.
+TEST(Drive, AMissingDriveIsSetUpWithItsDataFolderAndNothingElseIsCreated) {
+    const char* saved = std::getenv("MEASURE_DRIVE_C");
+    const std::string saved_drive = saved ? saved : "";
+    char root_template[] = "/tmp/measure-drive-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root_template));
+    const std::string root = root_template;
+    struct stat st;
+
+    // First use: the drive (and its parents) do not exist.
+    const std::string fresh = root + "/new/drive_c";
+    setenv("MEASURE_DRIVE_C", fresh.c_str(), 1);
+    HANDLE h = open_file("C:\\data\\first.dat", CREATE_ALWAYS);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
+    CloseHandle(h);
+    EXPECT_EQ(0, stat((fresh + "/data/first.dat").c_str(), &st));
+
+    // An existing drive without data/: the open fails and data/ is not made.
+    const std::string bare = root + "/bare";
+    ASSERT_EQ(0, mkdir(bare.c_str(), 0700));
+    setenv("MEASURE_DRIVE_C", bare.c_str(), 1);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, open_file("C:\\data\\first.dat", CREATE_ALWAYS));
+    EXPECT_EQ((DWORD)ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_NE(0, stat((bare + "/data").c_str(), &st));
+
+    if (saved)
+        setenv("MEASURE_DRIVE_C", saved_drive.c_str(), 1);
+    else
+        unsetenv("MEASURE_DRIVE_C");
+    std::string cleanup = "rm -rf '" + root + "'";
+    EXPECT_EQ(0, std::system(cleanup.c_str()));
+}
+#endif
 
 }  // namespace

@@ -216,4 +216,117 @@ TEST_F(Controller, CloseWhileRecordingStopsTheWorkerAndSavesTheMemo) {
     EXPECT_EQ(data.rfind("Number\tTime(s)\tX_Data\tY_Data\r\n1\t", 0), 0u);
 }
 
+// A start pressed while the stopped worker is still in its sample waits for that worker to end
+// before the mode changes: the old worker does not record for the new acquisition.
+TEST_F(Controller, StartRightAfterAStopDoesNotHandTheOldWorkerTheNewMode) {
+    const char* const data = "C:\\data\\test.dat";
+    DeleteFileA(data);
+    std::string log;
+    bool recorded = true;
+    measure::RunStepped([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
+        Press(dlg, IDC_DISPLAY);
+        measure::OnDialogThread(dlg, [](HWND hwnd) {
+            measure::HoldWorkerInASample();
+            MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+            MeasureDlgProc(hwnd, WM_COMMAND, IDC_RECORD, 0);
+        });
+        recorded = measure::FileExists(data);
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_FALSE(recorded);
+    EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n");
+}
+
+// Presses stop from the log's change notification once the worker's line has begun to arrive.
+// A line typed byte by byte would have the stop's line land inside it.
+bool g_stop_armed;
+INT_PTR CALLBACK StopOnWorkersLogLine(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_LOG && HIWORD(wParam) == EN_CHANGE &&
+        g_stop_armed && Log(hwnd).find("Save") != std::string::npos) {
+        g_stop_armed = false;
+        MeasureDlgProc(hwnd, WM_COMMAND, IDC_RECORD, 0);
+    }
+    return measure::SteppedDlgProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(Controller, StopDuringTheWorkersLogLineKeepsBothLinesWhole) {
+    std::string log;
+    g_stop_armed = true;
+    measure::RunStepped(
+        [&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::LogContains(dlg, "Stop save!"));
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            log = Log(dlg);
+        },
+        StopOnWorkersLogLine);
+    EXPECT_FALSE(g_stop_armed);
+    EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+}
+
+// Closing the dialog while a worker runs, or while a stopped one is still finishing its sample:
+// the close waits for the worker, whose memo is saved from the fields before they go away.
+TEST_F(Controller, CloseWaitsForARunningOrFinishingWorker) {
+    struct Row {
+        const char* memo;
+        bool stop_first;  // the worker is held in a sample, stopped, then the dialog closed
+    };
+    const Row rows[] = {{"displaying", false}, {"finishing", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.memo);
+        DeleteFileA(kMemo);
+        measure::RunStepped([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_MEMO, row.memo);
+            if (!row.stop_first) {
+                SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+                Press(dlg, IDC_DISPLAY);
+                ASSERT_TRUE(measure::WaitForCount(dlg, 2));
+                return;  // the harness closes the dialog
+            }
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");
+            Press(dlg, IDC_DISPLAY);
+            measure::OnDialogThread(dlg, [](HWND hwnd) {
+                measure::HoldWorkerInASample();
+                MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+                MeasureDlgProc(hwnd, WM_COMMAND, IDCANCEL, 0);
+            });
+        });
+        std::string memo;
+        EXPECT_TRUE(measure::ReadFileText(kMemo, &memo));
+        EXPECT_EQ(memo, row.memo);
+    }
+}
+
+// The interval field sets the timer's period: the period seen by the worker (elapsed time over
+// samples) follows the field, five times longer at 100 ms than at 20 ms.
+TEST_F(Controller, SamplePeriodFollowsTheIntervalField) {
+    struct Row {
+        const char* interval;
+        int samples;
+        double period;
+    };
+    Row rows[] = {{"20", 16, 0}, {"100", 6, 0}};
+    for (Row& row : rows) {
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, row.interval);
+            Press(dlg, IDC_DISPLAY);
+            ASSERT_TRUE(measure::WaitForCount(dlg, row.samples));
+            Press(dlg, IDC_DISPLAY);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            // Both fields belong to the last sample: each sample sets them in turn.
+            int count = measure::Count(dlg);
+            double elapsed = atof(harness::FieldText(dlg, IDC_ELAPSED).c_str());
+            row.period = elapsed / (count - 1);
+        });
+    }
+    EXPECT_GT(rows[0].period, 0.015) << "20 ms interval";
+    const double ratio = rows[1].period / rows[0].period;
+    EXPECT_GT(ratio, 3.0) << rows[0].period << " s at 20 ms, " << rows[1].period << " s at 100 ms";
+    EXPECT_LT(ratio, 7.0) << rows[0].period << " s at 20 ms, " << rows[1].period << " s at 100 ms";
+}
+
 }  // namespace
