@@ -3,6 +3,8 @@
 #   make test          installs what is missing, builds both platforms and runs every test
 #   make run-windows   installs what is missing, builds the Windows program this machine can run
 #                      and starts it under Wine in a Japanese locale
+#   make bench         installs what is missing, builds both platforms' benchmark driver and
+#                      prints the whole-program table (Linux build and Windows build under Wine)
 # Installing uses apt-get as root, or through sudo otherwise, and is skipped when all is there.
 
 SHELL := /bin/bash
@@ -23,6 +25,8 @@ TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
 # and what the check of the installed .deb needs to press the dialog's buttons.
 PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
 DEB_CHECK_PACKAGES := xvfb xauth xdotool
+# What `make bench` needs beyond the tests: the script that reads /proc.
+BENCH_PACKAGES := $(TEST_PACKAGES) python3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 # What `dpkg-query` does not list as installed, of the given packages.
@@ -38,7 +42,7 @@ missing_locales = for l in $(1); do \
 
 .PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
         build-linux-asan build-linux-tsan test-linux test-linux-asan test-linux-tsan \
-        test-windows run-windows package deps-package deb-check clean
+        test-windows run-windows package deps-package deb-check bench deps-bench clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -65,6 +69,9 @@ install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
 
 deps-package:
 	@$(call install-missing,$(PACKAGE_PACKAGES))
+
+deps-bench: deps-test
+	@$(call install-missing,$(BENCH_PACKAGES))
 
 locales:
 	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
@@ -177,6 +184,16 @@ package: deps-package build-linux build-windows
 deb-check:
 	@$(call install-missing,$(DEB_CHECK_PACKAGES))
 	.ci/deb-check build/packages/measure_*_amd64.deb
+
+# The whole program, measured from outside on a virtual display of its own: the Linux build and
+# the Windows build (x86-64, under 64-bit Wine) in one table. About ten minutes.
+bench: deps-bench
+	cmake --preset linux
+	cmake --build --preset linux -j 2 --target program_bench
+	cmake --preset windows-x64
+	cmake --build --preset windows-x64 -j 2 --target program_bench
+	python3 bench/whole_program.py --linux build/linux/bench/program_bench \
+	    --windows build/windows-x64/bench/program_bench.exe
 
 clean:
 	rm -rf build

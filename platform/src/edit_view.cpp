@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "layer.h"
+
 namespace w32 {
 
 namespace {
@@ -78,7 +80,7 @@ EditView::EditView(const EditModel& model, QWidget* parent, DWORD style, DWORD e
     w->setGeometry(rect);
     w->setEnabled(!(style & WS_DISABLED));
     set_read_only(style & ES_READONLY);
-    reset();
+    show_text();
     if (plain_)
         connect_plain();
     else
@@ -99,6 +101,7 @@ QWidget* EditView::widget() const {
 }
 
 void EditView::set_read_only(bool read_only) {
+    if (stale_ && !read_only) show_text();  // the user may edit it now: it must be current
     if (plain_) {
         plain_->setReadOnly(read_only);
         // Read-only still lets the user move the caret and select with the keyboard.
@@ -177,6 +180,22 @@ std::string EditView::from_view(const QString& text) const {
 }
 
 void EditView::reset() {
+    // A read-only field is only ever shown: the program may set it at every sample, and the
+    // screen shows it once a frame.
+    if (line_ && line_->isReadOnly()) {
+        if (!stale_) {
+            stale_ = true;
+            before_next_frame(context_.get(), [this] {
+                if (stale_) show_text();
+            });
+        }
+        return;
+    }
+    show_text();
+}
+
+void EditView::show_text() {
+    stale_ = false;
     syncing_ = true;
     const QString s = to_view(model_.text());
     if (plain_)

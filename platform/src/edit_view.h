@@ -39,7 +39,8 @@ public:
     // Shows a change the model has just made (the program's, not the user's), without
     // rebuilding the rest of the text.
     void apply(const EditChange& change);
-    // Shows the whole text again.
+    // Shows the whole text again: at once, or for a read-only single-line field at the next
+    // frame.
     void reset();
     // Shows the model's selection.
     void show_selection();
@@ -64,6 +65,8 @@ private:
     // The user replaced `removed` Qt positions at `pos` with `added`.
     void user_changed(int pos, int removed, const QString& added);
     void report_selection();
+    // Shows the model's text now.
+    void show_text();
     // Qt position of byte `pos` of the model's text, and back.
     int to_qt(std::size_t pos);
     std::size_t to_byte(int qt);
@@ -78,6 +81,7 @@ private:
     QPointer<QLineEdit> line_;
     QPointer<QPlainTextEdit> plain_;
     bool syncing_ = false;  // the view is being changed from the model: not the user's doing
+    bool stale_ = false;    // the model's text waits for the next frame to be shown
     // A known pair of positions, where the last mapping ended. The program types at the caret,
     // so the next mapping starts here and costs nothing however long the text has grown.
     std::size_t mark_byte_ = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QObject;
 class QWidget;
 class QPainter;
 class QFont;
@@ -169,6 +170,27 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
                                             QWidget* parent_widget, int id, DWORD style,
                                             DWORD ex_style, const std::string& text,
                                             const QRect& rect, HINSTANCE instance);
+
+// Guards the update regions of class windows, which any thread may invalidate, and the frame
+// clock's running state.
+std::mutex& paint_mutex();
+// Owner thread: passes to Qt the update regions invalidated since they were last passed; true if
+// there were any.
+bool collect_invalid_regions();
+// True if a class window has been invalidated since its region was last passed to Qt. Caller
+// holds paint_mutex().
+bool has_invalid_regions_locked();
+
+// ---- frame.cpp: when changes reach the screen ----
+
+// Owner thread, once: holds the toolkit's repaints of top-level windows to one per frame.
+void install_frame_clock();
+// Owner thread: runs `fn` as the next frame begins, unless `context` is gone by then. A view
+// whose model changes many times a frame is brought up to date once, for the frame.
+void before_next_frame(QObject* context, std::function<void()> fn);
+// True while the frame clock runs and so will collect invalidated regions at its next tick.
+// Caller holds paint_mutex().
+bool frame_clock_running_locked();
 
 // ---- dialog_keys.cpp: the dialog manager's keyboard interface and the keyboard focus ----
 

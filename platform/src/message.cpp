@@ -167,6 +167,7 @@ void ensure_app() {
     serve_sends_call = new OwnerCall(serve_sends_from_loop);
     dispatch_posted_call = new OwnerCall(dispatch_posted);
     run_tasks_call = new OwnerCall(run_tasks);
+    install_frame_clock();
     app_ready = true;
     watch_session_signals();
     // Messages posted before there was an event loop to wake.

@@ -1,14 +1,16 @@
 // Windows of registered classes and their painting: the update region, WM_PAINT, BeginPaint.
 //
-// InvalidateRect only adds to the window's update region (from any thread) and asks Qt, on the
-// owner thread, to repaint that area later. Qt's paint event adds what it must repaint itself
-// (a window uncovered, shown or resized) and calls the window procedure with WM_PAINT;
-// BeginPaint hands the procedure a DC over the event's painter, clipped to the update region.
+// InvalidateRect only adds to the window's update region (from any thread). The region reaches Qt
+// on the owner thread: at the frame clock's next tick while it runs, else by a queued call that
+// wakes the owner. Qt's paint event adds what it must repaint itself (a window uncovered, shown
+// or resized) and calls the window procedure with WM_PAINT; BeginPaint hands the procedure a DC
+// over the event's painter, clipped to the update region.
 #include <QApplication>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPointer>
 #include <QRegion>
 #include <QWidget>
 #include <cctype>
@@ -49,7 +51,8 @@ struct ClassWindow : Window {
     // Guarded by paint_mutex(): InvalidateRect may come from any thread.
     QRegion update;  // client coordinates
     bool erase = false;
-    bool repaint_queued = false;
+    bool repaint_queued = false;  // a queued call will pass the region to Qt
+    bool fresh = false;           // invalidated since the region was last passed to Qt
     QSize client;
     // Owner thread only: the painter of the paint event in progress, or a scratch one for a
     // BeginPaint outside of it.
@@ -58,11 +61,6 @@ struct ClassWindow : Window {
     std::unique_ptr<QImage> scratch_image;
     std::unique_ptr<QPainter> scratch_painter;
 };
-
-std::mutex& paint_mutex() {
-    static std::mutex m;
-    return m;
-}
 
 // Every live window of a registered class, for InvalidateRect(NULL, ...).
 std::set<HWND>& class_windows() {
@@ -83,6 +81,7 @@ void request_repaint(HWND hwnd) {
         std::lock_guard<std::mutex> lock(paint_mutex());
         region = w->update;
         w->repaint_queued = false;
+        w->fresh = false;
     }
     int b = frame_width(*w);
     if (w->widget && !region.isEmpty()) w->widget->update(region.translated(b, b));
@@ -94,9 +93,13 @@ void invalidate(const std::shared_ptr<ClassWindow>& w, const QRect* rect, bool e
         std::lock_guard<std::mutex> lock(paint_mutex());
         QRect client(QPoint(0, 0), w->client);
         QRect r = rect ? (*rect & client) : client;
-        if (!r.isEmpty()) w->update += r;
+        if (!r.isEmpty()) {
+            w->update += r;
+            w->fresh = true;
+        }
         w->erase = w->erase || erase;
-        queue = !w->repaint_queued && !w->update.isEmpty();
+        // A running frame clock collects the region at its next tick: no need to wake the owner.
+        queue = !w->repaint_queued && !w->update.isEmpty() && !frame_clock_running_locked();
         if (queue) w->repaint_queued = true;
     }
     if (queue) {
@@ -141,15 +144,24 @@ protected:
             p.setClipping(false);
         }
         QRect client(0, 0, width() - 2 * b, height() - 2 * b);
+        QRegion painted = e->region().translated(-b, -b) & client;
+        QRegion unreached;
         {
             std::lock_guard<std::mutex> lock(paint_mutex());
-            w->update += e->region().translated(-b, -b) & client;
+            // Invalidations that Qt has not been told of yet: BeginPaint validates them with the
+            // rest, as Win32 does, but this paint cannot reach their pixels.
+            unreached = w->update - painted;
+            w->update += painted;
         }
         p.translate(b, b);
         p.setClipRect(client);
         w->painter = &p;
         call_window_proc(hwnd_, WM_PAINT, 0, 0);
         w->painter = nullptr;
+        // So they are painted next time, and no change is lost from the screen. Only what can be
+        // seen: a part that Qt never paints would be asked for again at every paint.
+        unreached = unreached.translated(b, b) & visibleRegion();
+        if (!unreached.isEmpty()) update(unreached);
     }
 
 private:
@@ -157,6 +169,36 @@ private:
 };
 
 }  // namespace
+
+std::mutex& paint_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+bool collect_invalid_regions() {
+    std::vector<std::pair<QPointer<QWidget>, QRegion>> found;
+    {
+        std::lock_guard<std::mutex> lock(paint_mutex());
+        for (HWND h : class_windows()) {
+            auto w = find_class_window(h);
+            if (!w || !w->fresh || !w->widget) continue;
+            w->fresh = false;
+            int b = frame_width(*w);
+            found.emplace_back(w->widget, w->update.translated(b, b));
+        }
+    }
+    for (auto& f : found)
+        if (f.first) f.first->update(f.second);
+    return !found.empty();
+}
+
+bool has_invalid_regions_locked() {
+    for (HWND h : class_windows()) {
+        auto w = find_class_window(h);
+        if (w && w->fresh) return true;
+    }
+    return false;
+}
 
 std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND parent,
                                             QWidget* parent_widget, int id, DWORD style,

@@ -1,0 +1,410 @@
+#!/usr/bin/env python3
+"""What a sample costs the whole machine: runs bench/program_bench (the real dialog, driven
+through the Win32 API) on a virtual X display of its own, on Linux and under Wine, and reads the
+CPU and memory of the program's process, its threads, the X server and the wineserver from /proc
+at the driver's marker lines. Prints one Markdown table, the two builds side by side.
+
+    whole_program.py --linux build/linux/bench/program_bench \
+                     --windows build/windows-x64/bench/program_bench.exe
+"""
+import argparse
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+TICK = os.sysconf("SC_CLK_TCK")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def proc_cpu(pid):
+    """User + system seconds of a process, its ended threads included."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICK
+    except OSError:
+        return 0.0
+
+
+def thread_cpu(pid):
+    """{tid: (name, seconds)} for the live threads of a process, from their scheduler run time."""
+    out = {}
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return out
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/comm") as f:
+                name = f.read().strip()
+            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+                ns = int(f.read().split()[0])
+            out[int(tid)] = (name, ns / 1e9)
+        except (OSError, ValueError, IndexError):
+            pass
+    return out
+
+
+def switches(pid):
+    """Voluntary context switches (sleeps) of every live thread of a process."""
+    total = 0
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return 0
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        except (OSError, ValueError):
+            pass
+    return total
+
+
+def rss_kib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def descendants(pid):
+    """The pid and every live process below it."""
+    children = {}
+    for d in os.listdir("/proc"):
+        if not d.isdigit():
+            continue
+        try:
+            with open(f"/proc/{d}/stat") as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            children.setdefault(ppid, []).append(int(d))
+        except (OSError, ValueError):
+            pass
+    out, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        out.append(p)
+        todo.extend(children.get(p, []))
+    return out
+
+
+class Snap:
+    def __init__(self, run, samples):
+        self.wall = time.monotonic()
+        self.samples = samples
+        self.proc = sum(proc_cpu(p) for p in run.program_pids())
+        self.threads = thread_cpu(run.pid) if run.linux else {}
+        self.xserver = proc_cpu(run.bench.xvfb.pid)
+        self.wineserver = proc_cpu(run.bench.wineserver) if run.bench.wineserver else 0.0
+        self.rss = sum(rss_kib(p) for p in run.program_pids())
+        self.switches = sum(switches(p) for p in run.program_pids())
+
+
+class Run:
+    """One run of the driver; snapshots at its "mark" lines."""
+
+    def __init__(self, bench, linux, args, competitor=False):
+        self.bench, self.linux = bench, linux
+        cmd = [bench.linux_exe] if linux else [bench.wine_loader, bench.windows_exe]
+        env = bench.linux_env if linux else bench.wine_env
+        self.start = time.monotonic()
+        self.p = subprocess.Popen(cmd + [str(a) for a in args], env=env, stdout=subprocess.PIPE,
+                                  stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
+        self.pid = self.p.pid
+        self.marks, self.paced, self.lines = {}, [], []
+        self.pids = None
+
+    def program_pids(self):
+        if self.linux:
+            return [self.pid]
+        if self.pids is None:
+            # The Windows program: the loader's process; Wine's own services are not counted.
+            self.pids = [p for p in descendants(self.pid) if p != self.bench.wineserver]
+        return self.pids
+
+    def finish(self, timeout=900):
+        for line in self.p.stdout:
+            line = line.split()
+            if len(line) >= 3 and line[0] == "mark":
+                self.marks[line[1]] = Snap(self, int(line[2]))
+                if line[1] == "done":
+                    break
+            elif len(line) == 3 and line[0] == "paced":
+                self.paced.append((int(line[1]), line[2]))
+        try:
+            self.p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.p.kill()
+            self.p.wait()
+        return self
+
+    def between(self, a="begin", b="end"):
+        return self.marks[a], self.marks[b]
+
+
+class Bench:
+    def __init__(self, opts):
+        self.opts = opts
+        self.linux_exe = opts.linux
+        self.windows_exe = opts.windows
+        self.wine_loader = "/usr/lib/wine/wine64"
+        self.xvfb = None
+        self.wineserver = None
+        self.wine_started = False
+
+    def start_display(self):
+        for n in range(90, 200):
+            if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(
+                    f"/tmp/.X11-unix/X{n}"):
+                break
+        self.display = f":{n}"
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", self.display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                break
+            time.sleep(0.05)
+        base = dict(os.environ, DISPLAY=self.display)
+        base.pop("WAYLAND_DISPLAY", None)
+        drive = os.path.join(ROOT, "build", "bench", "drive_c")
+        os.makedirs(os.path.join(drive, "data"), exist_ok=True)
+        self.linux_drive = drive
+        self.linux_env = dict(base, QT_QPA_PLATFORM="xcb", MEASURE_DRIVE_C=drive)
+        prefix = os.path.join(ROOT, "build", "windows-x64", "wineprefix")
+        self.wine_drive = os.path.join(prefix, "drive_c")
+        self.wine_env = dict(base, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+                             LC_ALL="ja_JP.UTF-8", WINE_BITS="64")
+
+    def start_wine(self):
+        # A persistent server left by an interrupted run would keep --init waiting for its end.
+        subprocess.run(["wineserver", "-k"], env=self.wine_env, stderr=subprocess.DEVNULL)
+        self.wine_started = True
+        subprocess.run([os.path.join(ROOT, "cmake", "wine-run.sh"), "--init"], env=self.wine_env,
+                       check=True)
+        # One persistent wineserver for every run, so its CPU is read from one known process.
+        subprocess.run(["wineserver", "-p"], env=self.wine_env, check=True)
+        prefix = self.wine_env["WINEPREFIX"].encode()
+        for _ in range(50):
+            for d in os.listdir("/proc"):
+                if not d.isdigit():
+                    continue
+                try:
+                    with open(f"/proc/{d}/comm") as f:
+                        if not f.read().startswith("wineserver"):
+                            continue
+                    with open(f"/proc/{d}/environ", "rb") as f:
+                        if b"WINEPREFIX=" + prefix + b"\0" in f.read() + b"\0":
+                            self.wineserver = int(d)
+                except OSError:
+                    pass
+            if self.wineserver:
+                return
+            time.sleep(0.1)
+
+    def stop(self):
+        if self.wine_started:
+            subprocess.run(["wineserver", "-k"], env=self.wine_env)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+
+    def run(self, linux, *args):
+        return Run(self, linux, args).finish()
+
+
+def per_sample_ms(a, b, attr):
+    n = b.samples - a.samples
+    return (getattr(b, attr) - getattr(a, attr)) * 1e3 / n if n > 0 else float("nan")
+
+
+def cpu_figures(bench, linux, seconds):
+    r = bench.run(linux, "cpu", 10, seconds, 2)
+    a, b = r.between()
+    out = {"proc": per_sample_ms(a, b, "proc"), "x": per_sample_ms(a, b, "xserver"),
+           "wineserver": per_sample_ms(a, b, "wineserver"), "n": b.samples - a.samples,
+           "sleeps": per_sample_ms(a, b, "switches") / 1e3}
+    if linux:
+        n = b.samples - a.samples
+        dialog = x = worker = other = 0.0
+        for tid, (name, secs) in b.threads.items():
+            d = secs - a.threads.get(tid, (name, 0.0))[1]
+            if tid == r.pid:
+                dialog += d
+            elif name.startswith("QXcb"):
+                x += d
+            else:
+                other += d
+        # The worker is the busiest of the program's other threads.
+        busiest = max(((secs - a.threads.get(t, (nm, 0.0))[1], t)
+                       for t, (nm, secs) in b.threads.items()
+                       if t != r.pid and not nm.startswith("QXcb")), default=(0.0, 0))
+        worker = busiest[0]
+        other -= worker
+        out["threads"] = tuple(v * 1e3 / n for v in (dialog, x, worker, other))
+    return out
+
+
+def flat_figures(bench, linux, samples, mode):
+    r = bench.run(linux, "flat", samples, mode)
+    a, b = r.between()
+    n = b.samples - a.samples
+    return {"rate": n / (b.wall - a.wall), "proc": per_sample_ms(a, b, "proc"),
+            "x": per_sample_ms(a, b, "xserver"), "wineserver": per_sample_ms(a, b, "wineserver"),
+            "rss": (b.rss - a.rss) / 1024.0, "n": n}
+
+
+def read_times(path):
+    times = []
+    with open(path, encoding="latin-1") as f:
+        next(f, None)
+        for line in f:
+            parts = line.split("\t")
+            if len(parts) >= 2:
+                times.append(float(parts[1]))
+    return times
+
+
+def pace_figures(bench, linux, plan, busy):
+    competitor = None
+    if busy:
+        competitor = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+    try:
+        r = bench.run(linux, "pace", *[f"{p}:{n}" for p, n in plan])
+    finally:
+        if competitor:
+            competitor.kill()
+            competitor.wait()
+    drive = bench.linux_drive if linux else bench.wine_drive
+    out = {}
+    for period, name in r.paced:
+        t = read_times(os.path.join(drive, "data", name + ".dat"))
+        gaps = [(t[i + 1] - t[i]) * 1e3 for i in range(len(t) - 1)]
+        if not gaps:
+            continue
+        dev = sorted(abs(g - period) for g in gaps)
+        lost = sum(max(0, round(g / period) - 1) for g in gaps)
+        out[period] = {"mean": statistics.fmean(gaps), "median": statistics.median(dev),
+                       "p99": dev[min(len(dev) - 1, int(0.99 * len(dev)))], "max": max(gaps),
+                       "lost": lost, "first": gaps[:2], "n": len(gaps)}
+    return out
+
+
+def startup_figures(bench, linux, runs):
+    times = []
+    for _ in range(runs):
+        r = Run(bench, linux, ["startup"])
+        start = r.start
+        r.finish()
+        if "painted" in r.marks:
+            times.append(r.marks["painted"].wall - start)
+    return statistics.median(times) if times else float("nan"), times
+
+
+def fmt(v, unit="", digits=3):
+    if v is None or v != v:
+        return "n/a"
+    return f"{v:.{digits}f}{unit}"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--linux", required=True)
+    ap.add_argument("--windows")
+    ap.add_argument("--seconds", type=int, default=20, help="CPU run at 10 ms (default 20)")
+    ap.add_argument("--flat", type=int, default=100000, help="flat-out samples, Linux")
+    ap.add_argument("--flat-wine", type=int, default=5000, help="flat-out samples, Wine")
+    ap.add_argument("--memory", type=int, default=1000000, help="memory-growth samples, Linux")
+    ap.add_argument("--memory-wine", type=int, default=10000, help="memory-growth samples, Wine")
+    ap.add_argument("--pace-scale", type=float, default=1.0, help="scales the pacing runs")
+    opts = ap.parse_args()
+
+    plan = [(p, max(20, int(n * opts.pace_scale)))
+            for p, n in ((10, 600), (20, 300), (50, 120), (100, 60))]
+    builds = [("Linux build", True)]
+    if opts.windows:
+        builds.append(("Windows build (x86-64) under Wine", False))
+    bench = Bench(opts)
+    results = {}
+    try:
+        bench.start_display()
+        if opts.windows:
+            bench.start_wine()
+        for title, linux in builds:
+            res = results[title] = {}
+            print(f"# {title}: CPU at 10 ms for {opts.seconds} s", file=sys.stderr)
+            res["cpu"] = cpu_figures(bench, linux, opts.seconds)
+            flat = opts.flat if linux else opts.flat_wine
+            memory = opts.memory if linux else opts.memory_wine
+            print(f"# {title}: flat out, {memory} displayed, {flat} recorded", file=sys.stderr)
+            res["flat1"] = flat_figures(bench, linux, memory, 1)
+            res["flat2"] = flat_figures(bench, linux, flat, 2)
+            print(f"# {title}: pacing, idle and one core busy", file=sys.stderr)
+            res["pace"] = pace_figures(bench, linux, plan, False)
+            res["pace_busy"] = pace_figures(bench, linux, plan, True)
+            print(f"# {title}: start-up", file=sys.stderr)
+            res["startup"] = startup_figures(bench, linux, 5)
+    finally:
+        bench.stop()
+    print_table(results, builds, opts, plan)
+
+
+def print_table(results, builds, opts, plan):
+    cols = [t for t, _ in builds]
+    rows = []
+
+    def row(name, f):
+        rows.append((name, [f(results[c], linux) for c, linux in builds]))
+
+    row(f"CPU per sample, recording at 10 ms for {opts.seconds} s: the program's process"
+        " (+ wineserver)",
+        lambda r, lx: fmt(r["cpu"]["proc"], " ms") if lx else
+        f'{fmt(r["cpu"]["proc"] + r["cpu"]["wineserver"], " ms")} '
+        f'({fmt(r["cpu"]["proc"], "")} + {fmt(r["cpu"]["wineserver"], "")})')
+    row("  by thread: dialog / toolkit X / worker / other",
+        lambda r, lx: " / ".join(fmt(v, "", 3) for v in r["cpu"]["threads"]) + " ms"
+        if lx else "")
+    row("  X server's CPU per sample", lambda r, lx: fmt(r["cpu"]["x"], " ms"))
+    row("  times the program's threads slept and were woken, per sample",
+        lambda r, lx: fmt(r["cpu"]["sleeps"], "", 1))
+    for key, what in (("flat1", "displaying"), ("flat2", "recording")):
+        row(f"flat out, {what}: samples per second",
+            lambda r, lx, k=key: f'{r[k]["rate"]:.0f} (n={r[k]["n"]})')
+        row(f"flat out, {what}: CPU per sample, process (+ wineserver) / X server",
+            lambda r, lx, k=key: f'{fmt(r[k]["proc"] + r[k]["wineserver"], "")} / '
+            f'{fmt(r[k]["x"], " ms")}')
+    row("flat out: data-file append, recording minus displaying, per sample",
+        lambda r, lx: fmt(r["flat2"]["proc"] + r["flat2"]["wineserver"]
+                          - r["flat1"]["proc"] - r["flat1"]["wineserver"], " ms"))
+    for key, what in (("pace", "idle"), ("pace_busy", "one core busy")):
+        for period, _ in plan:
+            row(f"pacing {period} ms, {what}: mean / median / p99 |interval - period| / "
+                "longest / lost / first two",
+                lambda r, lx, k=key, p=period: (
+                    lambda f: "n/a" if f is None else
+                    f'{f["mean"]:.3f} / {f["median"]:.3f} / {f["p99"]:.3f} / '
+                    f'{f["max"]:.1f} ms / {f["lost"]} / '
+                    + ", ".join(f"{g:.1f}" for g in f["first"]) + " ms")(r[k].get(p)))
+    row("start-up to the plot's first paint, median of 5",
+        lambda r, lx: f'{fmt(r["startup"][0], " s")} ('
+        + ", ".join(f"{t:.2f}" for t in r["startup"][1]) + ")")
+    row("resident memory growth while displaying flat out",
+        lambda r, lx: f'{fmt(r["flat1"]["rss"], " MiB", 2)} over {r["flat1"]["n"]} samples')
+
+    print("| figure | " + " | ".join(cols) + " |")
+    print("|---|" + "---|" * len(cols))
+    for name, vals in rows:
+        print(f"| {name} | " + " | ".join(vals) + " |")
+
+
+if __name__ == "__main__":
+    main()
