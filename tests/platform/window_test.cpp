@@ -300,7 +300,7 @@ TEST_F(Windows, InvalidationsBeforeAPaintMergeIntoOneWmPaint) {
             for (int attempt = 0; attempt < 5 && !exact; ++attempt) {
                 g_holding = g_release = false;
                 ASSERT_TRUE(PostMessageA(dlg, kHold, 0, 0));
-                ASSERT_TRUE(harness::WaitFor([] { return g_holding; }));
+                ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
                 int paints = g_paints;
                 for (const RECT& r : row.rects) EXPECT_TRUE(InvalidateRect(canvas, &r, FALSE));
                 RECT update = {};
