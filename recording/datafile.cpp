@@ -67,7 +67,8 @@ void WriteDataLine(int mode, const char* text) {
         char cbuf[DATA_PATH_SIZE + 32];
         memset(cbuf, 0, sizeof cbuf);
         GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
-        snprintf(dataFileName, sizeof dataFileName, "%s%s.dat", DATA_FOLDER, cbuf);
+        // The field gives at most 99 characters; the precision says so to the compiler too.
+        snprintf(dataFileName, sizeof dataFileName, "%s%.99s.dat", DATA_FOLDER, cbuf);
         snprintf(cbuf, sizeof cbuf, "Save data as %s", dataFileName);
         PostLogMessage(cbuf);
         dataFileFailed = false;

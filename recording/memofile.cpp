@@ -19,7 +19,7 @@ void WriteMemoFile() {
     memset(fname, 0, sizeof fname);
     memset(cbuf, 0, sizeof cbuf);
     GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
-    snprintf(fname, sizeof fname, "%s%s.txt", DATA_FOLDER, cbuf);
+    snprintf(fname, sizeof fname, "%s%.99s.txt", DATA_FOLDER, cbuf);
     HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS);
     if (hFile == INVALID_HANDLE_VALUE) {
         LogFileError("write memo", fname, GetLastError());
