@@ -19,11 +19,17 @@ void SetDefaultInterval() {
     SetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf);
 }
 
+// Set while a start waits for the stopped worker. That wait serves messages sent from other
+// threads, so a button press sent meanwhile would otherwise start a second acquisition inside it.
+static bool startHeld;
+
 // The previous worker ends before the mode changes: a stopped worker that has not yet passed its
 // record step must not see the new acquisition's mode.
 static void StartAcquisition(int state, const char* message) {
     PostLogMessage(message);
+    startHeld = true;
     WaitForWorkerEnd();
+    startHeld = false;
     controllerState = state;
     SetMode(controllerState);
     StartWorker();
@@ -47,6 +53,7 @@ static void OnInitDialog(HWND hwnd) {
     // A long session must not fill the log: lift its text limit to the maximum.
     SendDlgItemMessageA(hwnd, IDC_LOG, EM_LIMITTEXT, 0, 0);
     controllerState = 0;
+    startHeld = false;
 }
 
 // A close ends a running acquisition the way its button would, and lets the worker finish (its
@@ -62,6 +69,8 @@ static void OnCancel(HWND hwnd) {
 }
 
 static void OnButton(int id) {
+    if (startHeld)
+        return;
     switch (controllerState) {
     case 0:
         if (id == IDC_DISPLAY)

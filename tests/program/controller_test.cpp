@@ -244,6 +244,41 @@ TEST_F(Controller, StartRightAfterAStopDoesNotHandTheOldWorkerTheNewMode) {
     EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n");
 }
 
+// Presses 表示 from the count field's change notification, which the worker held in its sample
+// causes while a start waits for it: a press sent from another thread arrives just so.
+bool g_press_armed;
+INT_PTR CALLBACK PressWhileTheStartWaits(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_COUNT && HIWORD(wParam) == EN_CHANGE &&
+        g_press_armed) {
+        g_press_armed = false;
+        MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+    }
+    return measure::SteppedDlgProc(hwnd, message, wParam, lParam);
+}
+
+// A press that arrives while a start waits for the stopped worker is ignored: it would otherwise
+// start a second acquisition, whose worker the first start would then wait for without end.
+TEST_F(Controller, PressWhileAStartWaitsForTheStoppedWorkerIsIgnored) {
+    std::string log;
+    measure::RunStepped(
+        [&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
+            Press(dlg, IDC_DISPLAY);
+            measure::OnDialogThread(dlg, [](HWND hwnd) {
+                measure::HoldWorkerInASample();
+                MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+                g_press_armed = true;
+                MeasureDlgProc(hwnd, WM_COMMAND, IDC_RECORD, 0);
+            });
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            log = Log(dlg);
+        },
+        PressWhileTheStartWaits);
+    EXPECT_FALSE(g_press_armed);
+    EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n");
+}
+
 // Presses stop from the log's change notification once the worker's line has begun to arrive.
 // A line typed byte by byte would have the stop's line land inside it.
 bool g_stop_armed;
