@@ -454,17 +454,28 @@ BOOL WINAPI GetGUIThreadInfo(DWORD idThread, PGUITHREADINFO pgui) {
     return TRUE;
 }
 
-HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
-    using namespace w32;
+namespace w32 {
+// The dialog's controls in template order and where `hCtl` stands among them (-1 if it is not
+// one); false, with Win32's error, for a window that is not there.
+static bool dialog_children(HWND hDlg, HWND hCtl, std::vector<std::shared_ptr<Window>>* kids,
+                            int* at) {
     if (!find_window(hDlg)) {
         set_error(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
+        return false;
     }
-    const auto kids = usable_children(hDlg);
-    const int n = static_cast<int>(kids.size());
+    *kids = usable_children(hDlg);
+    for (int i = 0; i < static_cast<int>(kids->size()); ++i)
+        if ((*kids)[i]->hwnd == hCtl) *at = i;
+    return true;
+}
+}  // namespace w32
+
+HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
+    using namespace w32;
+    std::vector<std::shared_ptr<Window>> kids;
     int at = -1;
-    for (int i = 0; i < n; ++i)
-        if (kids[i]->hwnd == hCtl) at = i;
+    if (!dialog_children(hDlg, hCtl, &kids, &at)) return nullptr;
+    const int n = static_cast<int>(kids.size());
     // From the control (or from before the first, or after the last), round the dialog once.
     for (int step = 1; step <= n; ++step) {
         int i = at < 0 ? (bPrevious ? n - step : step - 1)
@@ -480,15 +491,10 @@ HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
 
 HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
     using namespace w32;
-    if (!find_window(hDlg)) {
-        set_error(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    const auto kids = usable_children(hDlg);
-    const int n = static_cast<int>(kids.size());
+    std::vector<std::shared_ptr<Window>> kids;
     int at = -1;
-    for (int i = 0; i < n; ++i)
-        if (kids[i]->hwnd == hCtl) at = i;
+    if (!dialog_children(hDlg, hCtl, &kids, &at)) return nullptr;
+    const int n = static_cast<int>(kids.size());
     if (at < 0) at = 0;
     if (n == 0) return nullptr;
     // The group: from the last WS_GROUP control at or before this one, up to the next one.
