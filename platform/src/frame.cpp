@@ -58,6 +58,11 @@ public:
         arm();
     }
 
+    void release(QWidget* window) {
+        if (std::find(released_.begin(), released_.end(), window) == released_.end())
+            released_.emplace_back(window);
+    }
+
     void add_hook(QObject* context, std::function<void()> fn) {
         hooks_.push_back(Hook{context, std::move(fn)});
         std::lock_guard<std::mutex> lock(paint_mutex());
@@ -146,6 +151,10 @@ void install_frame_clock() {
 void before_next_frame(QObject* context, std::function<void()> fn) {
     if (frame_clock) frame_clock->add_hook(context, std::move(fn));
     else fn();
+}
+
+void paint_at_once(QWidget* window) {
+    if (frame_clock) frame_clock->release(window);
 }
 
 bool frame_clock_running_locked() { return frame_clock && frame_clock->running; }

@@ -17,6 +17,28 @@ std::shared_ptr<Dc> find_dc(HDC hdc) {
     return dc;
 }
 
+bool usable_here(const Dc& dc) {
+    if (dc.uses == 0 || dc.user == GetCurrentThreadId()) return true;
+    // Counted, so that tests can tell that no call of theirs was refused.
+    W32_FAULT(DcInUse, nullptr, false);
+    return false;
+}
+
+DcUse::DcUse(HDC hdc) {
+    std::lock_guard<std::mutex> lock(gdi_mutex());
+    auto dc = find_dc(hdc);
+    if (!dc || !usable_here(*dc)) return;
+    dc->user = GetCurrentThreadId();
+    ++dc->uses;
+    dc_ = std::move(dc);
+}
+
+DcUse::~DcUse() {
+    if (!dc_) return;
+    std::lock_guard<std::mutex> lock(gdi_mutex());
+    if (--dc_->uses == 0) dc_->user = 0;
+}
+
 }  // namespace gdi
 
 using namespace gdi;
@@ -102,10 +124,12 @@ void deselect_all(Dc& dc) {
     dc.brush.reset();
 }
 
-HDC new_dc(DcType type, QPainter* painter = nullptr, int width = 0, int height = 0) {
+HDC new_dc(DcType type, QPainter* painter = nullptr, int width = 0, int height = 0,
+           HWND hwnd = nullptr) {
     const Stock& st = stock();
     auto dc = std::make_shared<Dc>();
     dc->type = type;
+    dc->hwnd = hwnd;
     dc->painter = painter;
     dc->width = width;
     dc->height = height;
@@ -147,7 +171,7 @@ HDC WINAPI GetDC(HWND hWnd) {
         set_error(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    return new_dc(hWnd ? DcType::Window : DcType::Screen);
+    return new_dc(hWnd ? DcType::Window : DcType::Screen, nullptr, 0, 0, hWnd);
 }
 
 int WINAPI ReleaseDC(HWND, HDC hDC) {
@@ -163,7 +187,8 @@ int WINAPI ReleaseDC(HWND, HDC hDC) {
 HDC WINAPI CreateCompatibleDC(HDC hdc) {
     if (hdc) {
         std::lock_guard<std::mutex> lock(gdi_mutex());
-        if (!find_dc(hdc))
+        auto dc = find_dc(hdc);
+        if (!dc || !usable_here(*dc))
             return nullptr;
     }
     return new_dc(DcType::Memory);
@@ -186,7 +211,7 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
     {
         std::lock_guard<std::mutex> lock(gdi_mutex());
         auto dc = find_dc(hdc);
-        if (!dc)
+        if (!dc || !usable_here(*dc))
             return nullptr;
         if (dc->type == DcType::Memory)
             bpp = dc->bitmap->bpp;
@@ -216,6 +241,10 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
     std::lock_guard<std::mutex> lock(gdi_mutex());
     auto dc = find_dc(hdc);
     Kind kind;
+    if (dc && !usable_here(*dc)) {
+        set_error(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
     if (!dc || !kind_of(h, &kind))
         return nullptr;
     switch (kind) {

@@ -1,10 +1,13 @@
 // GDI: device contexts, bitmaps, pens and brushes, and drawing into them. Private to gdi.cpp,
 // which makes and selects the objects, and gdi_draw.cpp, which draws and reads pixels.
 //
-// A bitmap is a QImage owned by the layer, with a lock that every drawing call into it and every
-// copy out of it holds, so one thread can draw into an image while another copies it to the
-// screen. Which objects a DC has selected, its current position and the objects' selection
-// counts are guarded by one GDI-wide mutex, held only briefly and never while drawing.
+// A DC is used by one thread at a time, as in Win32: a call on a DC that another thread is in
+// the middle of using fails, and draws or copies nothing. Two threads that share an image take
+// turns themselves (the program guards its image with a critical section). A bitmap is a QImage
+// owned by the layer, with a lock that every drawing call into it and every read of it holds.
+// Which objects a DC has selected, its current position, which thread is using it and the
+// objects' selection counts are guarded by one GDI-wide mutex, held only briefly and never
+// while drawing.
 #pragma once
 
 #include <QImage>
@@ -52,6 +55,9 @@ struct Dc : Object {
     POINT pos{0, 0};
     QPainter* painter = nullptr;  // paint DCs only: the widget's painter, origin at the client
     int width = 0, height = 0;    // paint DCs only
+    HWND hwnd = nullptr;          // window DCs only
+    DWORD user = 0;               // the thread inside a call on the DC, while uses > 0
+    int uses = 0;                 // a call may make others on the same DC (BitBlt onto itself)
 };
 
 // The colour without the flag byte that COLORREF values may carry on top.
@@ -60,5 +66,23 @@ inline COLORREF rgb_of(COLORREF c) { return c & 0x00FFFFFF; }
 // The DC behind a handle, or nullptr with ERROR_INVALID_HANDLE set. The caller holds
 // gdi_mutex().
 std::shared_ptr<Dc> find_dc(HDC hdc);
+
+// False if another thread is in the middle of a call on the DC. Caller holds gdi_mutex().
+bool usable_here(const Dc& dc);
+
+// Holds a DC for the calling thread through one call that draws outside gdi_mutex(): meanwhile
+// every call on it from another thread fails.
+class DcUse {
+public:
+    explicit DcUse(HDC hdc);
+    ~DcUse();
+    DcUse(const DcUse&) = delete;
+    DcUse& operator=(const DcUse&) = delete;
+    // Null for a bad handle (ERROR_INVALID_HANDLE set) or a DC another thread is using.
+    const std::shared_ptr<Dc>& dc() const { return dc_; }
+
+private:
+    std::shared_ptr<Dc> dc_;
+};
 
 }  // namespace w32::gdi

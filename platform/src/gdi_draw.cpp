@@ -28,13 +28,14 @@ QRgb argb_of(COLORREF c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c))
 
 COLORREF colorref_of(QRgb p) { return RGB(qRed(p), qGreen(p), qBlue(p)); }
 
-// The DC's state for one drawing call; false for a bad handle. `swap_pos`, if given, is
-// exchanged with the current position: LineTo reads the old one and stores the new one at once.
-bool snapshot(HDC hdc, Snapshot* s, POINT* swap_pos = nullptr) {
-    std::lock_guard<std::mutex> lock(gdi_mutex());
-    auto dc = find_dc(hdc);
+// The state of a DC held for one drawing call; false if it could not be held. `swap_pos`, if
+// given, is exchanged with the current position: LineTo reads the old one and stores the new one
+// at once.
+bool snapshot(const DcUse& use, Snapshot* s, POINT* swap_pos = nullptr) {
+    const std::shared_ptr<Dc>& dc = use.dc();
     if (!dc)
         return false;
+    std::lock_guard<std::mutex> lock(gdi_mutex());
     s->bitmap = dc->bitmap;
     s->painter = dc->painter;
     s->width = dc->width;
@@ -147,8 +148,9 @@ using namespace w32::gdi;
 extern "C" {
 
 BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
+    DcUse use(hdc);
     Snapshot s;
-    if (!snapshot(hdc, &s))
+    if (!snapshot(use, &s))
         return FALSE;
     COLORREF color;
     if (rop == BLACKNESS)
@@ -176,7 +178,7 @@ BOOL WINAPI PatBlt(HDC hdc, int x, int y, int w, int h, DWORD rop) {
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt) {
     std::lock_guard<std::mutex> lock(gdi_mutex());
     auto dc = find_dc(hdc);
-    if (!dc)
+    if (!dc || !usable_here(*dc))
         return FALSE;
     if (lppt)
         *lppt = dc->pos;
@@ -185,9 +187,10 @@ BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt) {
 }
 
 BOOL WINAPI LineTo(HDC hdc, int x, int y) {
+    DcUse use(hdc);
     Snapshot s;
     POINT from{x, y};
-    if (!snapshot(hdc, &s, &from))
+    if (!snapshot(use, &s, &from))
         return FALSE;
     if (s.pen->null)
         return TRUE;
@@ -201,9 +204,11 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
 
 // Outline with the pen, interior with the brush, inside the box left..right-1, top..bottom-1.
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
+    DcUse use(hdc);
     Snapshot s;
-    if (!snapshot(hdc, &s))
+    if (!snapshot(use, &s))
         return FALSE;
+    W32_FAULT(Ellipse, nullptr, FALSE);
     if (right < left)
         std::swap(left, right);
     if (bottom < top)
@@ -225,10 +230,13 @@ BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
 BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop) {
     if (rop == BLACKNESS || rop == WHITENESS || rop == PATCOPY)
         return PatBlt(hdc, x, y, cx, cy, rop);
+    DcUse dst_use(hdc), src_use(hdcSrc);
     Snapshot dst, src;
-    if (!snapshot(hdc, &dst) || !snapshot(hdcSrc, &src))
+    if (!snapshot(dst_use, &dst) || !snapshot(src_use, &src))
         return FALSE;
-    if (rop != SRCCOPY || !src.bitmap) {  // only images can be read back here
+    // What a window shows can be read back into an image; other copies read from images.
+    HWND src_window = src_use.dc()->hwnd;
+    if (rop != SRCCOPY || (!src.bitmap && !(src_window && dst.bitmap))) {
         set_error(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -260,7 +268,15 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
                 out[col] = to_mono && (in[col] & 0xFFFFFF) != 0xFFFFFF ? qRgb(0, 0, 0) : in[col];
         }
     };
-    if (src.bitmap == dst.bitmap) {
+    if (!src.bitmap) {
+        QImage shown;
+        if (!read_client_image(src_window, &shown)) {
+            set_error(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        std::lock_guard<std::mutex> lock(dst.bitmap->lock);
+        copy(shown, dst.bitmap->image, dst.bitmap->bpp == 1);
+    } else if (src.bitmap == dst.bitmap) {
         std::lock_guard<std::mutex> lock(src.bitmap->lock);
         copy(src.bitmap->image, dst.bitmap->image, dst.bitmap->bpp == 1);
     } else {
@@ -271,17 +287,19 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
 }
 
 COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
+    DcUse use(hdc);
     Snapshot s;
     COLORREF c = CLR_INVALID;
-    if (snapshot(hdc, &s))
+    if (snapshot(use, &s))
         draw_on(s, [&](Surface& surface) { c = surface.get(x, y); });
     return c;
 }
 
 COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color) {
+    DcUse use(hdc);
     Snapshot s;
     COLORREF result = CLR_INVALID;
-    if (!snapshot(hdc, &s))
+    if (!snapshot(use, &s))
         return result;
     draw_on(s, [&](Surface& surface) {
         raster::Clip c = surface.clip();
@@ -296,7 +314,7 @@ COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color) {
 int WINAPI GetDeviceCaps(HDC hdc, int index) {
     std::lock_guard<std::mutex> lock(gdi_mutex());
     auto dc = find_dc(hdc);
-    if (!dc || index != BITSPIXEL)
+    if (!dc || !usable_here(*dc) || index != BITSPIXEL)
         return 0;
     return dc->type == DcType::Memory ? dc->bitmap->bpp : 32;
 }
@@ -308,8 +326,13 @@ int WINAPI GetDIBits(HDC hdc, HBITMAP hbm, UINT start, UINT cLines, LPVOID lpvBi
     std::shared_ptr<Bitmap> bm;
     {
         std::lock_guard<std::mutex> lock(gdi_mutex());
-        if (!find_dc(hdc))
+        auto dc = find_dc(hdc);
+        if (!dc)
             return 0;
+        if (!usable_here(*dc)) {
+            set_error(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
         bm = find<Bitmap>(hbm, Kind::Bitmap);
     }
     if (!bm || !lpbmi || usage != DIB_RGB_COLORS) {

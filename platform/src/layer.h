@@ -15,6 +15,7 @@ class QObject;
 class QWidget;
 class QPainter;
 class QFont;
+class QImage;
 class QRect;
 
 namespace w32 {
@@ -180,6 +181,9 @@ bool collect_invalid_regions();
 // True if a class window has been invalidated since its region was last passed to Qt. Caller
 // holds paint_mutex().
 bool has_invalid_regions_locked();
+// What the client area of a class window shows: the pixels its paints left in the toolkit's
+// backing store. False for other windows, or where the toolkit keeps no image. Any thread.
+bool read_client_image(HWND hwnd, QImage* out);
 
 // ---- frame.cpp: when changes reach the screen ----
 
@@ -188,6 +192,8 @@ void install_frame_clock();
 // Owner thread: runs `fn` as the next frame begins, unless `context` is gone by then. A view
 // whose model changes many times a frame is brought up to date once, for the frame.
 void before_next_frame(QObject* context, std::function<void()> fn);
+// Owner thread: lets the top-level window's next repaint through at once, for UpdateWindow.
+void paint_at_once(QWidget* window);
 // True while the frame clock runs and so will collect invalidated regions at its next tick.
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();

@@ -6,6 +6,7 @@
 // or resized) and calls the window procedure with WM_PAINT; BeginPaint hands the procedure a DC
 // over the event's painter, clipped to the update region.
 #include <QApplication>
+#include <QBackingStore>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -54,9 +55,11 @@ struct ClassWindow : Window {
     bool repaint_queued = false;  // a queued call will pass the region to Qt
     bool fresh = false;           // invalidated since the region was last passed to Qt
     QSize client;
-    // Owner thread only: the painter of the paint event in progress, or a scratch one for a
-    // BeginPaint outside of it.
+    // Owner thread only: the painter of the paint event in progress and what it can reach
+    // (client coordinates), or a scratch painter for a BeginPaint outside of it.
     QPainter* painter = nullptr;
+    QRegion reachable;
+    int paint_events = 0;
     bool painter_saved = false;
     std::unique_ptr<QImage> scratch_image;
     std::unique_ptr<QPainter> scratch_painter;
@@ -145,23 +148,27 @@ protected:
         }
         QRect client(0, 0, width() - 2 * b, height() - 2 * b);
         QRegion painted = e->region().translated(-b, -b) & client;
-        QRegion unreached;
         {
             std::lock_guard<std::mutex> lock(paint_mutex());
-            // Invalidations that Qt has not been told of yet: BeginPaint validates them with the
-            // rest, as Win32 does, but this paint cannot reach their pixels.
-            unreached = w->update - painted;
             w->update += painted;
         }
         p.translate(b, b);
         p.setClipRect(client);
         w->painter = &p;
+        w->reachable = painted;
+        ++w->paint_events;
         call_window_proc(hwnd_, WM_PAINT, 0, 0);
         w->painter = nullptr;
-        // So they are painted next time, and no change is lost from the screen. Only what can be
-        // seen: a part that Qt never paints would be asked for again at every paint.
-        unreached = unreached.translated(b, b) & visibleRegion();
-        if (!unreached.isEmpty()) update(unreached);
+        // What this paint could not reach (invalidated by another thread since Qt was told) stays
+        // invalid and is painted next time, so no change is lost from the screen. Only what can
+        // be seen: a part that Qt never paints would be asked for again at every paint.
+        QRegion left;
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            w->update &= visibleRegion().translated(-b, -b);
+            left = w->update;
+        }
+        if (!left.isEmpty()) update(left.translated(b, b));
     }
 
 private:
@@ -198,6 +205,29 @@ bool has_invalid_regions_locked() {
         if (w && w->fresh) return true;
     }
     return false;
+}
+
+bool read_client_image(HWND hwnd, QImage* out) {
+    auto read = [hwnd, out]() -> LRESULT {
+        auto w = find_class_window(hwnd);
+        if (!w || !w->widget) return FALSE;
+        QWidget* top = w->widget->window();
+        QBackingStore* store = top->backingStore();
+        QPaintDevice* device = store ? store->paintDevice() : nullptr;
+        if (!device || device->devType() != QInternal::Image) return FALSE;
+        const QImage& shown = *static_cast<QImage*>(device);
+        int b = frame_width(*w);
+        QSize client;
+        {
+            std::lock_guard<std::mutex> lock(paint_mutex());
+            client = w->client;
+        }
+        qreal ratio = shown.devicePixelRatio();
+        QRect area(w->widget->mapTo(top, QPoint(b, b)) * ratio, client * ratio);
+        *out = shown.copy(area).scaled(client).convertToFormat(QImage::Format_RGB32);
+        return TRUE;
+    };
+    return run_on_owner(hwnd, read) != 0;
 }
 
 std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND parent,
@@ -345,15 +375,12 @@ BOOL WINAPI UpdateWindow(HWND hWnd) {
         }
         int b = frame_width(*w);
         if (region.isEmpty() || !w->widget->isVisible()) return TRUE;
+        int paint_events = w->paint_events;
+        paint_at_once(w->widget->window());
         w->widget->repaint(region.translated(b, b));
         // Qt paints only a window that is exposed on the screen. Win32 sends the WM_PAINT all
         // the same; what it draws is shown when the exposure repaints the window.
-        bool unpainted;
-        {
-            std::lock_guard<std::mutex> lock(paint_mutex());
-            unpainted = !w->update.isEmpty();
-        }
-        if (unpainted) call_window_proc(hWnd, WM_PAINT, 0, 0);
+        if (w->paint_events == paint_events) call_window_proc(hWnd, WM_PAINT, 0, 0);
         return TRUE;
     }));
 }
@@ -370,10 +397,11 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
     QSize client;
     {
         std::lock_guard<std::mutex> lock(paint_mutex());
-        region = w->update;
+        // A paint event validates what it can reach; outside of one, everything.
+        region = w->painter ? w->update & w->reachable : w->update;
         erase = w->erase;
         client = w->client;
-        w->update = QRegion();
+        w->update -= region;
         w->erase = false;
     }
     QPainter* painter = w->painter;

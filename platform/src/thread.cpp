@@ -1,9 +1,10 @@
-// Threads: _beginthreadex, thread ids, Sleep.
+// Threads: _beginthreadex, thread ids, Sleep, critical sections.
 #include <process.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -65,6 +66,30 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address)(voi
 DWORD WINAPI GetCurrentThreadId(void) {
     if (w32::this_thread_id == 0) w32::this_thread_id = w32::new_thread_id();
     return w32::this_thread_id;
+}
+
+// A critical section is a recursive lock: the thread that holds it may enter it again, and leaves
+// it as often as it entered.
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    *cs = CRITICAL_SECTION{};
+    cs->LockCount = -1;
+    cs->LockSemaphore = new std::recursive_mutex;
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) {
+    static_cast<std::recursive_mutex*>(cs->LockSemaphore)->lock();
+    if (cs->RecursionCount++ == 0)
+        cs->OwningThread = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+    if (--cs->RecursionCount == 0) cs->OwningThread = nullptr;
+    static_cast<std::recursive_mutex*>(cs->LockSemaphore)->unlock();
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    delete static_cast<std::recursive_mutex*>(cs->LockSemaphore);
+    cs->LockSemaphore = nullptr;
 }
 
 // The pseudo-handle Win32 gives for the calling process.

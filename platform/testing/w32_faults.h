@@ -10,7 +10,9 @@
 namespace w32 {
 namespace faults {
 
-enum class Call { CreateEventA, SetTimer, CreateFileA, WriteFile, Count };
+// Ellipse's hook runs while the call holds its DC. DcInUse is no call: it counts the GDI calls
+// refused because another thread was using their DC.
+enum class Call { CreateEventA, SetTimer, CreateFileA, WriteFile, Ellipse, DcInUse, Count };
 
 // After `skip` more calls of `call` that go through, the next `count` calls fail, each setting
 // `error` as the thread's last error.
