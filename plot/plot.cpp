@@ -1,6 +1,8 @@
 // The plot window. Its picture lives in an off-screen 500 x 400 image: drawing goes into the
 // image and only marks the changed rectangle invalid; WM_PAINT copies the invalid part to the
-// screen. The worker thread draws, the dialog's thread paints.
+// screen. The worker thread draws, the dialog's thread paints. A DC is used by one thread at a
+// time (Win32 refuses a call on a DC that another thread is in the middle of using), so the two
+// take turns with the image under csDisplay.
 #include "plot.h"
 
 #include "dialog.h"
@@ -9,6 +11,7 @@
 HWND hwndDisplay;
 HDC hdcDisplay;
 HBITMAP hbmDisplay;
+CRITICAL_SECTION csDisplay;
 
 namespace {
 
@@ -48,6 +51,12 @@ void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR 
 }
 
 void CreateDisplayWindow() {
+    // Made with the first plot and kept for the process: a worker may outlive its dialog.
+    static bool csDisplayMade = false;
+    if (!csDisplayMade) {
+        InitializeCriticalSection(&csDisplay);
+        csDisplayMade = true;
+    }
     WNDCLASSEXA mwndclass;
     HINSTANCE instance = (HINSTANCE)(LONG_PTR)GetWindowLongA(hDlgMain, GWL_HINSTANCE);
     FillDisplayClass(&mwndclass, DisplayWndProc, instance, "Display");
@@ -76,14 +85,17 @@ LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC hdc = BeginPaint(hwnd, &ps);
+            EnterCriticalSection(&csDisplay);
             BitBlt(hdc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
                    ps.rcPaint.bottom - ps.rcPaint.top, hdcDisplay, ps.rcPaint.left,
                    ps.rcPaint.top, SRCCOPY);
+            LeaveCriticalSection(&csDisplay);
             EndPaint(hwnd, &ps);
             return 0;
         }
         case WM_DESTROY: {
             // A worker still running finds no plot from now on rather than deleted handles.
+            EnterCriticalSection(&csDisplay);
             HDC hdc = hdcDisplay;
             HBITMAP hbm = hbmDisplay;
             hwndDisplay = NULL;
@@ -91,6 +103,7 @@ LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             hbmDisplay = NULL;
             DeleteDC(hdc);
             DeleteObject(hbm);
+            LeaveCriticalSection(&csDisplay);
             return DefWindowProcA(hwnd, message, wParam, lParam);
         }
     }
@@ -99,44 +112,48 @@ LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 // Without a plot window (the class failed to register, or the window is gone) ClearPlot and
 // PlotPoint draw nothing and repaint nothing: InvalidateRect with no window would repaint every
-// window. Each reads the globals once, as the window may go away meanwhile.
+// window. Each reads the globals under csDisplay, so the window cannot go away meanwhile.
 void ClearPlot() {
+    EnterCriticalSection(&csDisplay);
     HWND hwnd = hwndDisplay;
     HDC hdc = hdcDisplay;
-    if (hwnd == NULL || hdc == NULL)
-        return;
-    PatBlt(hdc, 0, 0, kImageWidth, kImageHeight, BLACKNESS);
-    HPEN hPen = CreatePen(PS_SOLID, 1, kBaselineColour);
-    HGDIOBJ hOldPen = SelectObject(hdc, hPen);
-    MoveToEx(hdc, 0, kImageHeight / 2, NULL);
-    LineTo(hdc, kImageWidth, kImageHeight / 2);
-    SelectObject(hdc, hOldPen);
-    DeleteObject(hPen);
-    InvalidateRect(hwnd, NULL, FALSE);
+    if (hwnd != NULL && hdc != NULL) {
+        PatBlt(hdc, 0, 0, kImageWidth, kImageHeight, BLACKNESS);
+        HPEN hPen = CreatePen(PS_SOLID, 1, kBaselineColour);
+        HGDIOBJ hOldPen = SelectObject(hdc, hPen);
+        MoveToEx(hdc, 0, kImageHeight / 2, NULL);
+        LineTo(hdc, kImageWidth, kImageHeight / 2);
+        SelectObject(hdc, hOldPen);
+        DeleteObject(hPen);
+        InvalidateRect(hwnd, NULL, FALSE);
+    }
+    LeaveCriticalSection(&csDisplay);
 }
 
 // a: 0 at the left edge, 1 at the right; b: 1 at the top, 0 on the baseline, -1 at the bottom.
 void PlotPoint(double a, double b) {
-    HWND hwnd = hwndDisplay;
-    HDC hdc = hdcDisplay;
-    if (hwnd == NULL || hdc == NULL)
-        return;
-    HPEN hPen = CreatePen(PS_SOLID, 1, kDotColour);
-    HGDIOBJ hOldPen = SelectObject(hdc, hPen);
-    HBRUSH hBrush = CreateSolidBrush(kDotColour);
-    HGDIOBJ hOldBrush = SelectObject(hdc, hBrush);
     int cx = ToPixel(500.0 * a);
     int cy = ToPixel((1.0 - b) * 200.0);
-    Ellipse(hdc, cx - 5, cy - 5, cx + 5, cy + 5);
-    SelectObject(hdc, hOldPen);
-    SelectObject(hdc, hOldBrush);
-    DeleteObject(hPen);
-    DeleteObject(hBrush);
+    EnterCriticalSection(&csDisplay);
+    HWND hwnd = hwndDisplay;
+    HDC hdc = hdcDisplay;
+    if (hwnd != NULL && hdc != NULL) {
+        HPEN hPen = CreatePen(PS_SOLID, 1, kDotColour);
+        HGDIOBJ hOldPen = SelectObject(hdc, hPen);
+        HBRUSH hBrush = CreateSolidBrush(kDotColour);
+        HGDIOBJ hOldBrush = SelectObject(hdc, hBrush);
+        Ellipse(hdc, cx - 5, cy - 5, cx + 5, cy + 5);
+        SelectObject(hdc, hOldPen);
+        SelectObject(hdc, hOldBrush);
+        DeleteObject(hPen);
+        DeleteObject(hBrush);
 
-    RECT rect;
-    rect.left = cx - 5;
-    rect.top = cy - 5;
-    rect.right = cx + 5;
-    rect.bottom = cy + 5;
-    InvalidateRect(hwnd, &rect, FALSE);
+        RECT rect;
+        rect.left = cx - 5;
+        rect.top = cy - 5;
+        rect.right = cx + 5;
+        rect.bottom = cy + 5;
+        InvalidateRect(hwnd, &rect, FALSE);
+    }
+    LeaveCriticalSection(&csDisplay);
 }

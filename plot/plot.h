@@ -6,6 +6,8 @@
 extern HWND hwndDisplay;
 extern HDC hdcDisplay;
 extern HBITMAP hbmDisplay;
+// Held by whoever draws into hdcDisplay or copies from it.
+extern CRITICAL_SECTION csDisplay;
 
 void CreateDisplayWindow();
 void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR className);

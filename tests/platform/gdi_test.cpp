@@ -8,55 +8,18 @@
 #include <atomic>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <utility>
 #include <vector>
+
+#include "canvas.h"
 
 namespace {
 
 const COLORREF kRed = RGB(255, 0, 0);
 const COLORREF kGreen = RGB(0, 255, 0);
 const COLORREF kBlack = RGB(0, 0, 0);
-
-// A memory DC holding a bitmap compatible with the screen, as the plot window makes its image.
-struct Canvas {
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ initial_bitmap = nullptr;
-    int width, height;
-
-    Canvas(int w, int h) : width(w), height(h) {
-        HDC screen = GetDC(nullptr);
-        dc = CreateCompatibleDC(screen);
-        bitmap = CreateCompatibleBitmap(screen, w, h);
-        ReleaseDC(nullptr, screen);
-        initial_bitmap = SelectObject(dc, bitmap);
-        PatBlt(dc, 0, 0, w, h, BLACKNESS);
-    }
-    ~Canvas() {
-        SelectObject(dc, initial_bitmap);
-        DeleteDC(dc);
-        DeleteObject(bitmap);
-    }
-
-    // Every pixel as a COLORREF, top row first.
-    std::vector<COLORREF> Pixels() const {
-        BITMAPINFO bmi = {};
-        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        bmi.bmiHeader.biWidth = width;
-        bmi.bmiHeader.biHeight = -height;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        bmi.bmiHeader.biCompression = BI_RGB;
-        std::vector<DWORD> raw(static_cast<size_t>(width) * height);
-        int lines = GetDIBits(dc, bitmap, 0, height, raw.data(), &bmi, DIB_RGB_COLORS);
-        EXPECT_EQ(height, lines);
-        std::vector<COLORREF> out(raw.size());
-        for (size_t i = 0; i < raw.size(); ++i)  // DIB pixels are B, G, R, 0 in memory
-            out[i] = RGB((raw[i] >> 16) & 0xFF, (raw[i] >> 8) & 0xFF, raw[i] & 0xFF);
-        return out;
-    }
-};
 
 // Compares every pixel of the canvas with `expected_at(x, y)`; reports the first mismatches.
 template <class F>
@@ -449,39 +412,101 @@ TEST(Gdi, BitBltCopiesAndClips) {
 
 struct Painter {
     HDC dc;
-    int fills;
-    std::atomic<LONG> done;
+    int width, height;
+    CRITICAL_SECTION* turns;  // null: the painter does not wait for its turn
+    std::atomic<bool> stop{false};
+    std::atomic<int> fills{0}, failed{0};
 };
 
-// Fills the whole image black and white by turns.
+// Fills the whole image black and white by turns until stopped.
 unsigned __stdcall FillByTurns(void* arg) {
     Painter* p = static_cast<Painter*>(arg);
-    for (int i = 0; i < p->fills; ++i)
-        PatBlt(p->dc, 0, 0, 500, 400, i % 2 ? WHITENESS : BLACKNESS);
-    p->done = 1;
+    for (int i = 0; !p->stop; ++i) {
+        if (p->turns) EnterCriticalSection(p->turns);
+        BOOL ok = PatBlt(p->dc, 0, 0, p->width, p->height, i % 2 ? WHITENESS : BLACKNESS);
+        if (p->turns) LeaveCriticalSection(p->turns);
+        p->failed += !ok;
+        ++p->fills;
+    }
     return 0;
 }
 
-// One thread draws into an image while another copies it out, as the worker and the paint
-// handler do: every copy shows the image before or after a fill, never half of one.
+HANDLE StartPainter(Painter* p) {
+    unsigned id = 0;
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, FillByTurns, p, 0, &id));
+}
+
+void StopPainter(Painter* p, HANDLE thread) {
+    p->stop = true;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// One thread draws into an image while another copies it out, taking turns with a critical
+// section, as the worker and the paint handler do: every call succeeds, and every copy shows the
+// image before or after a fill, never half of one.
 TEST(Gdi, CopiesNeverSeeAHalfDrawnImage) {
     Canvas src(500, 400), dst(500, 400);
-    Painter painter = {src.dc, 400, 0};
-    unsigned id = 0;
-    HANDLE thread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, FillByTurns, &painter, 0, &id));
+    CRITICAL_SECTION turns;
+    InitializeCriticalSection(&turns);
+    Painter painter{src.dc, 500, 400, &turns};
+    HANDLE thread = StartPainter(&painter);
     ASSERT_NE(nullptr, thread);
-    int copies = 0, torn = 0;
-    while (!painter.done) {
-        BitBlt(dst.dc, 0, 0, 500, 400, src.dc, 0, 0, SRCCOPY);
+    int copies = 0, failed = 0, torn = 0;
+    while (painter.fills < 400) {
+        EnterCriticalSection(&turns);
+        failed += !BitBlt(dst.dc, 0, 0, 500, 400, src.dc, 0, 0, SRCCOPY);
+        LeaveCriticalSection(&turns);
         std::vector<COLORREF> px = dst.Pixels();
         torn += std::count(px.begin(), px.end(), px[0]) != static_cast<long>(px.size());
         ++copies;
     }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    EXPECT_GT(copies, 0);
+    StopPainter(&painter, thread);
+    DeleteCriticalSection(&turns);
+    EXPECT_EQ(0, painter.failed) << "of " << painter.fills << " fills";
+    EXPECT_EQ(0, failed) << "of " << copies << " copies";
     EXPECT_EQ(0, torn) << "of " << copies << " copies";
+}
+
+// A DC is used by one thread at a time: while another thread is in the middle of a fill, a call
+// on its DC fails and draws or copies nothing. Each row is tried until the painter is met.
+TEST(Gdi, ACallOnADcThatAnotherThreadIsUsingFails) {
+    Canvas src(2000, 2000), dst(10, 10);
+    HPEN pen = CreatePen(PS_SOLID, 1, kRed);
+    struct Row {
+        const char* call;
+        DWORD error;  // GetLastError after the refusal
+        std::function<BOOL()> run;
+    };
+    const Row rows[] = {
+        {"BitBlt from it", 0xdeadbeef,
+         [&] { return BitBlt(dst.dc, 0, 0, 10, 10, src.dc, 0, 0, SRCCOPY); }},
+        {"PatBlt into it", 0xdeadbeef, [&] { return PatBlt(src.dc, 0, 0, 10, 10, WHITENESS); }},
+        {"SelectObject", ERROR_INVALID_HANDLE, [&] {
+             HGDIOBJ old = SelectObject(src.dc, pen);
+             if (old) SelectObject(src.dc, old);
+             return BOOL(old != nullptr);
+         }},
+    };
+    Painter painter{src.dc, 2000, 2000, nullptr};
+    HANDLE thread = StartPainter(&painter);
+    ASSERT_NE(nullptr, thread);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.call);
+        bool refused = false;
+        DWORD error = 0;
+        for (DWORD start = GetTickCount(); !refused && GetTickCount() - start < 5000;) {
+            PatBlt(dst.dc, 0, 0, 10, 10, WHITENESS);
+            SetLastError(0xdeadbeef);
+            refused = !row.run();
+            error = GetLastError();
+        }
+        EXPECT_TRUE(refused);
+        EXPECT_EQ(row.error, error);
+        ExpectImage(dst, [](int, int) { return RGB(255, 255, 255); }, row.call);
+    }
+    StopPainter(&painter, thread);
+    DeleteObject(pen);
 }
 
 TEST(Gdi, GetDIBitsRowOrderFollowsTheHeight) {

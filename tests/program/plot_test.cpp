@@ -12,8 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "canvas.h"
 #include "measure_harness.h"
 #include "plot.h"
+
+#ifndef _WIN32
+#include "w32_faults.h"
+#endif
 
 namespace {
 
@@ -113,6 +118,32 @@ Dot SampleDot(unsigned n) {
     SampleArgs(n, &a, &b);
     volatile double x = 500.0 * a, y = (1.0 - b) * 200.0;
     return Dot{(int)x, (int)y};
+}
+
+// On the dialog's thread: how many pixels of the plot window differ from its image, outside the
+// rectangle still waiting for a repaint. The image is held as the program holds it, so that no
+// dot is drawn while the two are read.
+int StalePixels() {
+    const int w = 498, h = 398;  // the client area
+    Canvas shown(w, h), image(w, h);
+    HDC window = GetDC(hwndDisplay);
+    EnterCriticalSection(&csDisplay);
+    BOOL read = BitBlt(shown.dc, 0, 0, w, h, window, 0, 0, SRCCOPY) &&
+                BitBlt(image.dc, 0, 0, w, h, hdcDisplay, 0, 0, SRCCOPY);
+    RECT pending = {};
+    GetUpdateRect(hwndDisplay, &pending, FALSE);
+    LeaveCriticalSection(&csDisplay);
+    ReleaseDC(hwndDisplay, window);
+    EXPECT_TRUE(read);
+    std::vector<COLORREF> a = shown.Pixels(), b = image.Pixels();
+    int stale = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            bool waiting = x >= pending.left && x < pending.right && y >= pending.top &&
+                           y < pending.bottom;
+            stale += !waiting && a[y * w + x] != b[y * w + x];
+        }
+    return stale;
 }
 
 bool SameRect(const RECT& r, LONG l, LONG t, LONG rt, LONG b) {
@@ -245,6 +276,45 @@ TEST(Plot, ADotRepaintsOnlyItsRectangle) {
     }
     EXPECT_TRUE(SameRect(after_clear, 0, 0, 498, 398))
         << "ClearPlot repaints the whole window: " << Describe(after_clear);
+}
+
+// The worker draws a dot every 10 ms while the dialog's thread repaints the whole plot again and
+// again. The two take turns with the image: no GDI call is refused (the layer counts any it
+// refuses), and after every repaint the window shows the image, except where a dot drawn since
+// waits for its own repaint.
+TEST(Plot, RepaintsDuringAnAcquisitionShowExactlyTheImage) {
+#ifndef _WIN32
+    w32::faults::Reset();
+    // Each dot lingers in Ellipse with its DC held, so that a repaint that did not wait for its
+    // turn would meet it there.
+    w32::faults::Every(w32::faults::Call::Ellipse, [](const char*) { Sleep(1); });
+#endif
+    int repaints = 0, stale = 0, samples = 0;
+    RunDialog([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
+        for (DWORD start = GetTickCount();
+             measure::Count(dlg) < 100 && GetTickCount() - start < 20000; ++repaints)
+            OnDialogThread(dlg, [&] {
+                InvalidateRect(hwndDisplay, NULL, FALSE);
+                UpdateWindow(hwndDisplay);
+                stale += StalePixels();
+            });
+        SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        samples = measure::Count(dlg);
+        OnDialogThread(dlg, [&] {
+            UpdateWindow(hwndDisplay);
+            stale += StalePixels();
+        });
+    });
+    EXPECT_GE(samples, 100);
+    EXPECT_GT(repaints, 20);
+    EXPECT_EQ(0, stale) << "pixels, over " << repaints << " repaints";
+#ifndef _WIN32
+    EXPECT_EQ(0, w32::faults::Calls(w32::faults::Call::DcInUse)) << "GDI calls refused";
+    w32::faults::Reset();
+#endif
 }
 
 LRESULT CALLBACK RefuseCreation(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
