@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dialog.h"
+#include "fieldtext.h"
 #include "fileio.h"
 #include "filename.h"
 #include "log.h"
@@ -66,7 +67,7 @@ void WriteDataLine(int mode, const char* text) {
     if (mode == 0) {
         char cbuf[DATA_PATH_SIZE + 32];
         memset(cbuf, 0, sizeof cbuf);
-        GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
+        GetFieldText(IDC_FILENAME, cbuf, 100);
         // The field gives at most 99 characters; the precision says so to the compiler too.
         snprintf(dataFileName, sizeof dataFileName, "%s%.99s.dat", DATA_FOLDER, cbuf);
         snprintf(cbuf, sizeof cbuf, "Save data as %s", dataFileName);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dialog.h"
+#include "fieldtext.h"
 #include "fileio.h"
 #include "log.h"
 #include "resource.h"
@@ -18,20 +19,21 @@ void WriteMemoFile() {
     char cbuf[MEMO_SIZE];
     memset(fname, 0, sizeof fname);
     memset(cbuf, 0, sizeof cbuf);
-    GetDlgItemTextA(hDlgMain, IDC_FILENAME, cbuf, 100);
+    GetFieldText(IDC_FILENAME, cbuf, 100);
     snprintf(fname, sizeof fname, "%s%.99s.txt", DATA_FOLDER, cbuf);
     HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS);
     if (hFile == INVALID_HANDLE_VALUE) {
         LogFileError("write memo", fname, GetLastError());
         return;
     }
-    GetDlgItemTextA(hDlgMain, IDC_MEMO, cbuf, MEMO_SIZE);
+    GetFieldText(IDC_MEMO, cbuf, MEMO_SIZE);
     DWORD dwWritten = 0;
     DWORD length = (DWORD)lstrlenA(cbuf);
     if (!WriteFile(hFile, cbuf, length, &dwWritten, NULL) || dwWritten != length)
         LogFileError("write memo", fname, GetLastError());
     CloseHandle(hFile);
-    // The memo is saved up to the buffer's size; what is cut off is said, not lost silently.
+    // The memo is saved up to the buffer's size, in whole characters; what is cut off is said,
+    // not lost silently.
     DWORD total = (DWORD)SendDlgItemMessageA(hDlgMain, IDC_MEMO, WM_GETTEXTLENGTH, 0, 0);
     if (total > length) {
         snprintf(cbuf, sizeof cbuf, "Memo too long: %lu of %lu bytes saved in %s",

@@ -527,6 +527,7 @@ BOOL WINAPI SetKeyboardState(PBYTE lpKeyState);
 BOOL WINAPI IsWindow(HWND hWnd);
 HWND WINAPI GetParent(HWND hWnd);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
 int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);

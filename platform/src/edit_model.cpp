@@ -232,10 +232,11 @@ EditResult EditModel::type_fresh(unsigned char byte) {
     return replace(sel_start_, sel_end_, kReplacement, true);
 }
 
+// As Win32 copies: a character that does not fit whole is cut, and the reader ends the text at
+// a character boundary itself.
 std::size_t EditModel::copy_text(char* buf, std::size_t size) const {
     if (size == 0) return 0;
     std::size_t n = std::min(text_.size(), size - 1);
-    while (n > 0 && n < text_.size() && is_continuation(static_cast<unsigned char>(text_[n]))) --n;
     std::memcpy(buf, text_.data(), n);
     buf[n] = '\0';
     return n;

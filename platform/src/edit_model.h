@@ -67,7 +67,7 @@ public:
     // Forgets a partly typed UTF-8 sequence (anything but WM_CHAR changed the text or caret).
     void drop_pending() { pending_.clear(); }
 
-    // WM_GETTEXT: copies at most size-1 bytes, never half a UTF-8 character, and a zero.
+    // WM_GETTEXT: copies at most size-1 bytes and a zero.
     std::size_t copy_text(char* buf, std::size_t size) const;
     // EM_GETLINECOUNT: CR LF, or a lone CR or LF, ends a line. A wrapping field's soft line
     // breaks are not counted (the program's multi-line fields scroll sideways and never wrap).

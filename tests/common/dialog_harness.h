@@ -90,6 +90,14 @@ inline INT_PTR Drive(HWND volatile* hwnd_slot, const std::function<INT_PTR()>& r
     return result;
 }
 
+// One Japanese character (測) in the ANSI code page: two bytes under code page 932, three in the
+// layer's UTF-8; empty where the code page has no such character.
+inline std::string JapaneseCharacter() {
+    if (GetACP() == 932) return "\x91\xAA";
+    if (GetACP() == CP_UTF8) return "\xE6\xB8\xAC";
+    return "";
+}
+
 // Reads a dialog field into a std::string (from any thread).
 inline std::string FieldText(HWND dlg, int id, int size = 8192) {
     std::string buf(size, '\0');

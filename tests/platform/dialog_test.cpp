@@ -206,6 +206,14 @@ TEST(Dialog, CaptionsReadBack) {
             char buf[2] = {'x', 'x'};
             EXPECT_EQ(GetDlgItemTextA(dlg, IDC_INTERVAL_UNIT, buf, 2), 1u);
             EXPECT_STREQ(buf, "m");
+            // A caption keeps whole characters: one that does not fit is left out (an edit
+            // cuts inside it). Its first Japanese character takes 2 bytes (932) or 3 (UTF-8).
+            const size_t first = CharNextA(display.c_str()) - display.c_str();
+            char wide[8];
+            EXPECT_EQ(GetDlgItemTextA(dlg, IDC_DISPLAY, wide, 2), 0u);
+            EXPECT_STREQ(wide, "");
+            EXPECT_EQ(GetDlgItemTextA(dlg, IDC_DISPLAY, wide, 4), first);
+            EXPECT_EQ(std::string(wide), display.substr(0, first));
         });
 }
 

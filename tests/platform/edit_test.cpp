@@ -213,6 +213,7 @@ TEST(Edit, ReadOnlyFieldIgnoresTypingButTakesSetText) {
 }
 
 TEST(Edit, GetDlgItemTextHonoursTheBufferSize) {
+    const std::string wide = "a" + harness::JapaneseCharacter(), wide_cut = wide.substr(0, 2);
     struct Row {
         int id;
         const char* text;
@@ -227,6 +228,8 @@ TEST(Edit, GetDlgItemTextHonoursTheBufferSize) {
         {IDC_FILENAME, "hello", 1, "", 0},         // only the zero
         {IDC_FILENAME, "hello", 0, nullptr, 0},    // nothing at all is written
         {IDC_MEMO, "a\r\nb", 3, "a\r", 2},         // a CR LF pair may be cut
+        // n-1 bytes even inside a character: its first byte stays (code page 932 or UTF-8)
+        {IDC_FILENAME, wide.c_str(), 3, wide_cut.c_str(), UINT(wide_cut.size())},
     };
     WithDialog([&](HWND dlg) {
         for (const Row& r : rows) {
@@ -415,10 +418,6 @@ TEST(Edit, Utf8BytesTypedOneByOneMakeOneCharacter) {
         EXPECT_EQ((Sel{1, 1}), GetSel(dlg, IDC_FILENAME));
         Select(dlg, IDC_FILENAME, 2, 3);
         EXPECT_EQ((Sel{1, 3}), GetSel(dlg, IDC_FILENAME));
-        // Nor does a read: the character that does not fit whole is left out.
-        char buf[8];
-        EXPECT_EQ(1u, GetDlgItemTextA(dlg, IDC_FILENAME, buf, 3));
-        EXPECT_STREQ("a", buf);
         // Text set with bytes that are not UTF-8 reads back with U+FFFD in their place.
         SetDlgItemTextA(dlg, IDC_FILENAME, "x\xFFy");
         EXPECT_EQ("x\xEF\xBF\xBDy", Text(dlg, IDC_FILENAME));

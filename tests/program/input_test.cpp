@@ -74,6 +74,7 @@ TEST(Input, FileNamesEitherMakeAFileInTheDataFolderOrAreRefused) {
 TEST(Input, MemoIsSavedWholeOrItsCutIsReported) {
     std::string lines;
     for (int i = 0; i < 3000; ++i) lines += "memo line " + std::to_string(i) + "\r\n";
+    const std::string wide = harness::JapaneseCharacter();
     struct Row {
         const char* what;
         std::string memo;
@@ -84,6 +85,10 @@ TEST(Input, MemoIsSavedWholeOrItsCutIsReported) {
         {"4999 bytes", std::string(4999, 'm'), 4999},  // the most that fits, whole
         {"5000 bytes", std::string(5000, 'm'), 4999},  // one byte too many: cut and reported
         {"3000 lines", lines, 4999},
+        // A character (code page 932 or UTF-8) that ends at byte 4999 stays; one across the cut
+        // is left out whole.
+        {"a character at the end", std::string(4999 - wide.size(), 'm') + wide, 4999},
+        {"a character across the cut", std::string(4998, 'm') + wide, 4998},
     };
     const char* const kMemo = "C:\\data\\test.txt";
     CreateDirectoryA("C:\\data", NULL);
