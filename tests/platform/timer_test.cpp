@@ -114,20 +114,49 @@ void RunTimerDialog(const std::function<void(HWND)>& body) {
         body);
 }
 
+// Counts ticks; the third stops the timer and notes the time.
+std::atomic<DWORD> g_set_at{}, g_third_at{};
+
+void CALLBACK StopAtThirdTick(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+    if (++g_ticks == 3) {
+        g_third_at = NowMs();
+        KillTimer(hwnd, id);
+        g_done = true;
+    }
+}
+
 TEST(Timers, SetTimerReturnsTheIdWhateverThePeriod) {
-    RunTimerDialog([](HWND dlg) {
-        OnOwner(dlg, [dlg] {
-            // Each row: a period, clamped by Win32 to [USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM].
-            const UINT periods[] = {
-                100,                    // an ordinary period
-                0,                      // raised to the minimum
-                static_cast<UINT>(-5),  // a negative int: lowered to the maximum
-            };
-            for (UINT p : periods) {
-                SCOPED_TRACE(p);
-                EXPECT_EQ(SetTimer(dlg, 100, p, nullptr), 100u);
-                EXPECT_TRUE(KillTimer(dlg, 100));
+    // Each row: a period, clamped by Win32 to [USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM], the
+    // earliest the third tick may come (ms after SetTimer; 0: no tick at all), and how long to
+    // wait for it.
+    struct Row {
+        UINT period;
+        DWORD min_ms, wait_ms;
+    };
+    const Row rows[] = {
+        {100, 280, 2000},                 // an ordinary period
+        {0, 25, 2000},                    // raised to the minimum, 10 ms
+        {static_cast<UINT>(-5), 0, 300},  // a negative int: lowered to the maximum, 24.8 days
+    };
+    RunTimerDialog([&rows](HWND dlg) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.period);
+            g_ticks = 0;
+            g_done = false;
+            OnOwner(dlg, [dlg, &row] {
+                g_set_at = NowMs();
+                EXPECT_EQ(SetTimer(dlg, 100, row.period, StopAtThirdTick), 100u);
+            });
+            bool ticked = harness::WaitFor([] { return g_done.load(); }, row.wait_ms);
+            if (row.min_ms) {
+                EXPECT_TRUE(ticked);
+                EXPECT_GE(g_third_at - g_set_at, row.min_ms);
+            } else {
+                EXPECT_EQ(g_ticks, 0);
+                OnOwner(dlg, [dlg] { EXPECT_TRUE(KillTimer(dlg, 100)); });
             }
+        }
+        OnOwner(dlg, [dlg] {
             // A timer that was never set cannot be killed.
             EXPECT_FALSE(KillTimer(dlg, 100));
             // A window handle that names no window (any more): no timer.

@@ -267,8 +267,13 @@ TEST_F(Windows, InvalidRectangleIsWhatTheNextPaintGets) {
         EXPECT_TRUE(exact) << "WM_PAINT's rcPaint was " << g_last_paint.left << ","
                            << g_last_paint.top << "," << g_last_paint.right << ","
                            << g_last_paint.bottom;
-        // NULL stands for every window.
+        // NULL stands for every window: the canvas too is painted again, whole.
+        int paints = g_paints;
         EXPECT_TRUE(InvalidateRect(nullptr, nullptr, FALSE));
+        EXPECT_TRUE(harness::WaitFor([paints] {
+            return g_paints > paints && SameRect(g_last_paint, RECT{0, 0, 498, 398});
+        })) << "last rcPaint " << g_last_paint.left << "," << g_last_paint.top << ","
+            << g_last_paint.right << "," << g_last_paint.bottom;
     });
 }
 

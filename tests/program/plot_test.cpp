@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -104,21 +103,8 @@ void ExpectPlot(const std::vector<Dot>& dots, const std::string& what) {
     EXPECT_EQ(0, wrong) << what;
 }
 
-// The worker's arguments for sample n.
-void SampleArgs(unsigned n, double* a, double* b) {
-    double X = (double)n / 100.0 * 250.0;
-    double Y = sin((double)n * 6.2831852 / 100.0) * 180.0;
-    *a = X / 500.0;
-    *b = Y / 200.0;
-}
-
-// Where the dot of sample n lies: its arguments scaled back and truncated.
-Dot SampleDot(unsigned n) {
-    double a, b;
-    SampleArgs(n, &a, &b);
-    volatile double x = 500.0 * a, y = (1.0 - b) * 200.0;
-    return Dot{(int)x, (int)y};
-}
+// Where the dots of the first samples lie: X = 2.5 n and 200 - 180 sin(2 pi n / 100), truncated.
+const Dot kFirstDots[] = {{2, 188}, {5, 177}, {7, 166}, {10, 155}, {12, 144}};
 
 // On the dialog's thread: how many pixels of the plot window differ from its image, outside the
 // rectangle still waiting for a repaint. The image is held as the program holds it, so that no
@@ -206,36 +192,30 @@ TEST(Plot, FirstSampleClearsEarlierDotsAndIsCentredAt2And188) {
         samples = (unsigned)measure::Count(dlg);
         earlier_dot = Pixel(300, 300);
         // Usually one sample; a slow machine may have drawn a second before the stop.
-        std::vector<Dot> dots;
-        for (unsigned n = 1; n <= samples; ++n)
-            dots.push_back(SampleDot(n));
-        ExpectPlot(dots, "after the acquisition");
+        ASSERT_GE(samples, 1u);
+        ASSERT_LE(samples, sizeof kFirstDots / sizeof kFirstDots[0]);
+        ExpectPlot(std::vector<Dot>(kFirstDots, kFirstDots + samples), "after the acquisition");
     });
-    EXPECT_GE(samples, 1u);
     EXPECT_EQ(kBlack, earlier_dot) << "the dot drawn before the start is gone";
-    Dot first = SampleDot(1);
-    EXPECT_EQ(2, first.cx);
-    EXPECT_EQ(188, first.cy);
 }
 
 TEST(Plot, DotsBeyondTheRightEdgeAreCut) {
+    // The worker's arguments for samples 200 to 202: a = n / 200, b = 0.9 sin(2 pi n / 100).
     struct Case {
-        unsigned n;
+        double a, b;
         std::vector<Dot> visible;
         const char* proves;
     };
     const Case cases[] = {
-        {200, {{500, 200}}, "sample 200 sits on the right edge: its left half shows"},
-        {201, {{502, 188}}, "sample 201: only columns 497 to 499 of the image"},
-        {202, {}, "from sample 202 on nothing is drawn"},
+        {1.0, -1.93e-7, {{500, 200}}, "sample 200 sits on the right edge: its left half shows"},
+        {1.005, 0.0565113, {{502, 188}}, "sample 201: only columns 497 to 499 of the image"},
+        {1.01, 0.1127997, {}, "from sample 202 on nothing is drawn"},
     };
     RunDialog([&](HWND dlg) {
         for (const Case& k : cases) {
-            double a, b;
-            SampleArgs(k.n, &a, &b);
             OnDialogThread(dlg, [&] {
                 ClearPlot();
-                PlotPoint(a, b);
+                PlotPoint(k.a, k.b);
             });
             ExpectPlot(k.visible, k.proves);
         }
