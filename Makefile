@@ -21,9 +21,10 @@ TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine 
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.
 TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
-# What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
-# and what the check of the installed .deb needs to press the dialog's buttons.
-PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
+# What `make package` needs beyond both builds: CPack's .deb tools, the desktop-entry check and
+# the .deb's linter; and what the check of the installed .deb needs to press the dialog's buttons.
+PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils \
+                    lintian
 DEB_CHECK_PACKAGES := xvfb xauth xdotool
 # What `make bench` needs beyond the tests: the script that reads /proc.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3
@@ -169,7 +170,8 @@ run-windows: deps-test locales
 	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
-# its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).
+# its desktop entry, icon and manual page) and measure-<version>-win32.zip (the 32-bit
+# measure.exe). A warning from lintian fails it.
 package: deps-package build-linux build-windows
 	desktop-file-validate packaging/measure.desktop
 	rm -rf build/packages && mkdir -p build/packages
@@ -178,6 +180,7 @@ package: deps-package build-linux build-windows
 	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
 	rm -rf build/packages/linux build/packages/windows
 	@ls -l build/packages
+	lintian --fail-on error,warning build/packages/measure_*_amd64.deb
 
 # CI: installs the .deb from `make package` with apt-get, runs the installed program as a
 # user would and removes the package again. It installs system packages: not part of `make test`.
