@@ -21,10 +21,11 @@ TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine 
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.
 TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
-# What `make package` needs beyond both builds: CPack's .deb tools, the desktop-entry check and
-# the .deb's linter; and what the check of the installed .deb needs to press the dialog's buttons.
+# What `make package` needs beyond both builds: CPack's .deb tools, the desktop-entry check, the
+# .deb's linter and the AppStream check; and what the check of the installed .deb needs to press
+# the dialog's buttons.
 PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils \
-                    lintian
+                    lintian appstream
 DEB_CHECK_PACKAGES := xvfb xauth xdotool
 # What `make bench` needs beyond the tests: the script that reads /proc.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3
@@ -170,8 +171,8 @@ run-windows: deps-test locales
 	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
-# its desktop entry, icon and manual page) and measure-<version>-win32.zip (the 32-bit
-# measure.exe). A warning from lintian fails it.
+# its desktop entry, icon, manual page and AppStream metadata) and measure-<version>-win32.zip
+# (the 32-bit measure.exe). A warning from lintian or from the AppStream check fails it.
 package: deps-package build-linux build-windows
 	desktop-file-validate packaging/measure.desktop
 	rm -rf build/packages && mkdir -p build/packages
@@ -180,6 +181,7 @@ package: deps-package build-linux build-windows
 	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
 	rm -rf build/packages/linux build/packages/windows
 	@ls -l build/packages
+	appstreamcli validate --no-net build/linux/packaging/measure.metainfo.xml
 	lintian --fail-on error,warning build/packages/measure_*_amd64.deb
 
 # CI: installs the .deb from `make package` with apt-get, runs the installed program as a

@@ -1,6 +1,6 @@
 # The documents of the .deb, made from the project's own files: the changelog from CHANGELOG.md,
-# the machine-readable copyright file from LICENSE, and the manual page with the version of
-# project() and the date of its release. Debian's tools compress the
+# the machine-readable copyright file from LICENSE, the manual page and the AppStream metadata
+# with the version of project() and the date of its release. Debian's tools compress the
 # changelog and the manual page with gzip -9n (the smallest file, no time stamp inside), and so
 # does the build, so that lintian takes them as its own.
 
@@ -135,7 +135,13 @@ endfunction()
 measure_debian_changelog(${CMAKE_SOURCE_DIR}/CHANGELOG.md ${MEASURE_DEB_DIR}/changelog
                          "${MEASURE_MAINTAINER}")
 measure_debian_copyright(${CMAKE_SOURCE_DIR}/LICENSE ${MEASURE_DEB_DIR}/copyright)
+# Software centres know the program by a reverse domain name, that of its home page.
+string(REGEX REPLACE "^https://([^/]+).*$" "\\1" host "${PROJECT_HOMEPAGE_URL}")
+string(REPLACE "." ";" host "${host}")
+list(REVERSE host)
+list(JOIN host "." MEASURE_APPSTREAM_ID)
 configure_file(packaging/measure.1.in ${MEASURE_DEB_DIR}/measure.1 @ONLY)
+configure_file(packaging/measure.metainfo.xml.in ${MEASURE_DEB_DIR}/measure.metainfo.xml @ONLY)
 
 foreach(doc changelog measure.1)
     add_custom_command(OUTPUT ${MEASURE_DEB_DIR}/${doc}.gz
@@ -148,5 +154,6 @@ add_custom_target(deb_documents ALL
 install(FILES ${MEASURE_DEB_DIR}/copyright ${MEASURE_DEB_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${MEASURE_DEB_DIR}/measure.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${MEASURE_DEB_DIR}/measure.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${MEASURE_MAINTAINER}")
