@@ -1,6 +1,6 @@
-# The documents of the .deb, made from the project's own files: the changelog from CHANGELOG.md,
-# the machine-readable copyright file from LICENSE, the manual page and the AppStream metadata
-# with the version of project() and the date of its release. Debian's tools compress the
+# What the .deb adds to the program, made from the project's own files: the changelog from
+# CHANGELOG.md, the machine-readable copyright file from LICENSE, the manual page and the
+# AppStream metadata with the version of project() and the date of its release. Debian's tools compress the
 # changelog and the manual page with gzip -9n (the smallest file, no time stamp inside), and so
 # does the build, so that lintian takes them as its own.
 
@@ -106,7 +106,9 @@ function(measure_debian_changelog markdown output maintainer)
     string(REPLACE "${backslash}" "\\" changelog "${changelog}")
     string(REPLACE "${open}" "[" changelog "${changelog}")
     string(REPLACE "${close}" "]" changelog "${changelog}")
-    file(WRITE ${output} "${changelog}")
+    # Written only when it changes, so that a new configuration does not compress it again.
+    file(WRITE ${output}.new "${changelog}")
+    file(COPY_FILE ${output}.new ${output} ONLY_IF_DIFFERENT)
 endfunction()
 
 # The copyright file in Debian's machine-readable format, with the licence text of LICENSE.
@@ -135,6 +137,7 @@ endfunction()
 measure_debian_changelog(${CMAKE_SOURCE_DIR}/CHANGELOG.md ${MEASURE_DEB_DIR}/changelog
                          "${MEASURE_MAINTAINER}")
 measure_debian_copyright(${CMAKE_SOURCE_DIR}/LICENSE ${MEASURE_DEB_DIR}/copyright)
+
 # Software centres know the program by a reverse domain name, that of its home page.
 string(REGEX REPLACE "^https://([^/]+).*$" "\\1" host "${PROJECT_HOMEPAGE_URL}")
 string(REPLACE "." ";" host "${host}")
