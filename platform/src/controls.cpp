@@ -129,6 +129,7 @@ LRESULT CALLBACK static_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         auto w = find_window(hwnd);
         if (auto* l = w ? qobject_cast<QLabel*>(w->widget) : nullptr)
             l->setText(QString::fromStdString(w->text));
+        if (w) label_controls(w->parent);  // the field this labels takes the new name
     }
     return r;
 }

@@ -96,6 +96,7 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
 
     auto* view = new DialogWidget(hdlg);
     view->setWindowTitle(QString::fromStdString(t.caption));
+    present_as_dialog(view);
     QFont font = dialog_font(t.has_font ? t.face : "MS Shell Dlg",
                              t.has_font && t.point_size > 0 ? t.point_size : 8);
     view->setFont(font);
@@ -124,6 +125,7 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
             return nullptr;
         }
     }
+    label_controls(hdlg);
     return hdlg;
 }
 
