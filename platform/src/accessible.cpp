@@ -25,29 +25,19 @@ QAccessibleInterface* dialog_factory(const QString& class_name, QObject* object)
 
 bool is_static(const Window& w) { return (w.proc(w.hwnd, WM_GETDLGCODE, 0, 0) & DLGC_STATIC) != 0; }
 
-// The label of the control at kids[at]: walking back through its earlier siblings, the nearest
-// static with text. The walk ends at the front, or at a visible tab stop or group start, where
-// the control's group begins. Statics count even when hidden, as in Win32.
+// The label of the control at kids[at]: the nearest static before it in the window order,
+// hidden or not, whatever lies between; its text, empty or not, is the control's name.
 std::shared_ptr<Window> label_of(const std::vector<std::shared_ptr<Window>>& kids, size_t at) {
-    while (at-- > 0) {
-        const Window& k = *kids[at];
-        if (is_static(k)) {
-            if (!k.text.empty()) return kids[at];
-            continue;
-        }
-        if ((k.style & WS_VISIBLE) && (k.style & (WS_TABSTOP | WS_GROUP))) break;
-    }
+    while (at-- > 0)
+        if (is_static(*kids[at])) return kids[at];
     return nullptr;
 }
 
-// A label's text as it is read out: a single '&' marks the mnemonic and is dropped, "&&" is '&'.
-std::string strip_mnemonic(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && ++i == text.size()) break;
-        out += text[i];
-    }
-    return out;
+// A label's text as it is read out: the first '&', which marks the mnemonic, is dropped.
+std::string strip_mnemonic(std::string text) {
+    const size_t amp = text.find('&');
+    if (amp != std::string::npos) text.erase(amp, 1);
+    return text;
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id,
 // Presents the widget of a dialog window as a dialog named by its caption, as Win32 does.
 void present_as_dialog(QWidget* widget);
 // Names each edit control among the children of `parent` after its label: the nearest static
-// with text before it in the window order (the template's), as Win32's accessibility layer does.
+// before it in the window order (the template's), as Win32's accessibility layer does.
 // Called once the controls are made, and again when a static's text changes. Owner thread.
 void label_controls(HWND parent);
 
