@@ -4,10 +4,17 @@
 # CPack takes a template named NSIS.template.in from the module path before its own.
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
-# The licence page and the installed LICENSE.txt, with the CR LF line ends of Windows text.
-configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/installer/LICENSE.txt
-               NEWLINE_STYLE WIN32 @ONLY)
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_BINARY_DIR}/installer/LICENSE.txt)
+# The installed LICENSE.txt and the licence page, with the CR LF line ends of Windows text. The
+# page wraps words itself: there each paragraph is one line.
+file(READ ${CMAKE_SOURCE_DIR}/LICENSE licence)
+string(REPLACE "\n\n" "\r" licence_page "${licence}")
+string(REPLACE "\n" " " licence_page "${licence_page}")
+string(REPLACE "\r" "\r\n\r\n" licence_page "${licence_page}")
+string(REPLACE "\n" "\r\n" licence "${licence}")
+file(WRITE ${CMAKE_BINARY_DIR}/installer/LICENSE.txt "${licence}")
+file(WRITE ${CMAKE_BINARY_DIR}/installer/licence-page.txt "${licence_page}")
+set(CPACK_NSIS_LICENSE_TXT ${CMAKE_BINARY_DIR}/installer/LICENSE.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_BINARY_DIR}/installer/licence-page.txt)
 file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE CPACK_NSIS_LEGAL_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 
 # The name users know the program by: the dialog's caption, the Start-menu shortcut.
