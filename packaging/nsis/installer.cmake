@@ -4,16 +4,14 @@
 # CPack takes a template named NSIS.template.in from the module path before its own.
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
-# The installed LICENSE.txt and the licence page, with the CR LF line ends of Windows text. The
-# page wraps words itself: there each paragraph is one line.
+# Beside the program, the zip's LICENSE.txt (CR LF). The licence page wraps words itself: there
+# each paragraph is one line.
+set(CPACK_NSIS_LICENSE_TXT ${CMAKE_BINARY_DIR}/LICENSE.txt)
 file(READ ${CMAKE_SOURCE_DIR}/LICENSE licence)
 string(REPLACE "\n\n" "\r" licence_page "${licence}")
 string(REPLACE "\n" " " licence_page "${licence_page}")
 string(REPLACE "\r" "\r\n\r\n" licence_page "${licence_page}")
-string(REPLACE "\n" "\r\n" licence "${licence}")
-file(WRITE ${CMAKE_BINARY_DIR}/installer/LICENSE.txt "${licence}")
 file(WRITE ${CMAKE_BINARY_DIR}/installer/licence-page.txt "${licence_page}")
-set(CPACK_NSIS_LICENSE_TXT ${CMAKE_BINARY_DIR}/installer/LICENSE.txt)
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_BINARY_DIR}/installer/licence-page.txt)
 file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE CPACK_NSIS_LEGAL_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 
