@@ -150,6 +150,12 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return on_set_read_only(*w, wp);
         case WM_GETDLGCODE:
             return dlg_code(*w, lp);
+        case WM_SETFOCUS:
+            notify(*w, EN_SETFOCUS);
+            return 0;
+        case WM_KILLFOCUS:
+            notify(*w, EN_KILLFOCUS);
+            return 0;
         default:
             return DefWindowProcA(hwnd, msg, wp, lp);
     }
