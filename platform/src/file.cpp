@@ -384,7 +384,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         set_error(error_from_errno(errno));
         return INVALID_FILE_ATTRIBUTES;
     }
-    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    // Win32 marks every file it creates or writes for the next backup.
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 // Win32 answers 0 for a NULL string rather than faulting.
