@@ -202,6 +202,10 @@ std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id,
     w->view = std::make_unique<EditView>(*w->model, parent_widget, style, ex_style, rect, font);
     w->widget = w->view->widget();
     const HWND hwnd = add_window(w);
+    if (!hwnd) {
+        delete w->widget;
+        return nullptr;
+    }
     w->view->on_user_edit = [hwnd](std::size_t a, std::size_t b, const std::string& s) {
         on_user_edit(hwnd, a, b, s);
     };

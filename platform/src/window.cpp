@@ -98,6 +98,7 @@ void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, 
 
 HWND add_window(const std::shared_ptr<Window>& w) {
     w->hwnd = static_cast<HWND>(add_handle(Kind::Window, w));
+    if (!w->hwnd) return nullptr;
     if (w->parent) {
         if (auto p = find_window(w->parent)) {
             std::lock_guard<std::mutex> lock(tree_mutex());
@@ -413,10 +414,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         w = create_class_window(lpClassName, owner, parent_widget, id, dwStyle, dwExStyle, text,
                                 rect, hInstance);
     }
-    if (!w) {
-        set_error(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
+    if (!w) return nullptr;
     w->instance = hInstance;
     HWND hwnd = w->hwnd;
     if (!builtin) {
