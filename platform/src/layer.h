@@ -214,6 +214,8 @@ void init_dialog_keys(HWND dlg);
 void set_initial_focus(HWND dlg);
 // The control that GetFocus answers on the owner thread, or NULL.
 HWND focus_window();
+// A window being destroyed keeps no focus: its handle value may be handed out again.
+void forget_focus(HWND hwnd);
 
 // ---- timer.cpp ----
 

@@ -65,6 +65,7 @@ void destroy_tree(const std::shared_ptr<Window>& w) {
     }
     call_window_proc(w->hwnd, WM_NCDESTROY, 0, 0);
     kill_window_timers(w->hwnd);
+    forget_focus(w->hwnd);
     {
         std::lock_guard<std::mutex> lock(tree_mutex());
         w->destroyed = true;

@@ -3,6 +3,7 @@
 // on, stops and closes as usual.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -147,6 +148,43 @@ TEST_F(Faults, HandleWrapWithEveryValueInUseFailsAsWin32Does) {
     for (HANDLE h : events)
         EXPECT_EQ(h == again ? WAIT_OBJECT_0 : WAIT_TIMEOUT, WaitForSingleObject(h, 0));
     for (HANDLE h : events) CloseHandle(h);
+}
+
+std::atomic<int> g_setfocus{0};
+
+LRESULT CALLBACK CountSetFocus(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_COMMAND && HIWORD(wp) == EN_SETFOCUS) ++g_setfocus;
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// A field destroyed while it has the focus leaves none behind: the field that gets its handle
+// value next takes the focus as any other does.
+TEST_F(Faults, HandleWrapLeavesNoFocusWithAReusedValue) {
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = CountSetFocus;
+    wc.hInstance = instance;
+    wc.lpszClassName = "FocusParent";
+    ASSERT_NE(0, RegisterClassExA(&wc));
+    HWND parent =
+        CreateWindowExA(0, "FocusParent", "", WS_POPUP, 0, 0, 100, 100, NULL, NULL, instance, NULL);
+    ASSERT_NE(parent, nullptr);
+    w32::faults::HandleRing(1);
+    HWND first = CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent,
+                                 (HMENU)1, instance, NULL);
+    SetFocus(first);
+    DestroyWindow(first);
+    HWND second = CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent,
+                                  (HMENU)2, instance, NULL);
+    ASSERT_EQ(first, second) << "the ring's one value";
+    g_setfocus = 0;
+    SetFocus(second);
+    EXPECT_EQ(1, g_setfocus.load());
+    EXPECT_EQ(second, GetFocus());
+    w32::faults::Reset();
+    DestroyWindow(parent);
+    UnregisterClassA("FocusParent", instance);
 }
 
 // One planned failure each, planned once the dialog is up (the events' before it starts, as they
