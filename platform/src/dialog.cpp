@@ -93,6 +93,7 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
     d->instance = instance ? instance : GetModuleHandleA(nullptr);
     d->text = t.caption;
     HWND hdlg = add_window(d);
+    if (!hdlg) return nullptr;
 
     auto* view = new DialogWidget(hdlg);
     view->setWindowTitle(QString::fromStdString(t.caption));
