@@ -12,19 +12,27 @@ SHELL := /bin/bash
 
 DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
-# Packages of the Linux build, of the Windows cross build and of Wine with a virtual display.
+# Packages of the Linux build, of the Windows cross build, of Wine with a virtual display and of
+# the check of what a screen reader hears (AT-SPI on a D-Bus session of its own).
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
                   googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 wine32:i386 xvfb xauth locales
+                 wine32:i386 xvfb xauth locales dbus at-spi2-core python3-pyatspi
 # Locales that must exist on the machine: one that writes decimal commas, under which the Linux
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.
 TEST_LOCALES := de_DE.UTF-8 ja_JP.UTF-8
-# What `make package` needs beyond both builds: CPack's .deb tools and the desktop-entry check;
-# and what the check of the installed .deb needs to press the dialog's buttons.
-PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils
+# What `make package` needs beyond both builds: CPack's .deb tools, the desktop-entry check, the
+# .deb's linter and the AppStream check; and what the check of the installed .deb needs to press
+# the dialog's buttons.
+PACKAGE_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 dpkg-dev file desktop-file-utils \
+                    lintian appstream
 DEB_CHECK_PACKAGES := xvfb xauth xdotool
+# The Windows installer: NSIS makes it in `make package`; its check needs, beyond Wine (from the
+# tests' packages), the same as the .deb's, the shortcut reader, and `file` for a look at the
+# installer where 32-bit code cannot run.
+PACKAGE_PACKAGES += nsis
+INSTALLER_CHECK_PACKAGES := $(DEB_CHECK_PACKAGES) python3 file
 # What `make bench` needs beyond the tests: the script that reads /proc.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
@@ -42,7 +50,8 @@ missing_locales = for l in $(1); do \
 
 .PHONY: run test deps-run deps-test locales build-linux build-windows build-windows-x64 \
         build-linux-asan build-linux-tsan test-linux test-linux-asan test-linux-tsan \
-        test-windows run-windows package deps-package deb-check bench deps-bench clean
+        test-windows run-windows package deps-package deb-check installer-check bench deps-bench \
+        clean
 
 deps-run:
 	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
@@ -169,21 +178,35 @@ run-windows: deps-test locales
 	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
-# its desktop entry and icon) and measure-<version>-win32.zip (the 32-bit measure.exe).
+# its desktop entry, icon, manual page and AppStream metadata), measure-<version>-win32.zip (the
+# 32-bit measure.exe) and measure-<version>-win32-setup.exe (the Windows installer of the same
+# measure.exe). A warning from lintian or from the AppStream check fails it.
 package: deps-package build-linux build-windows
 	desktop-file-validate packaging/measure.desktop
 	rm -rf build/packages && mkdir -p build/packages
 	cd build/linux && cpack -G DEB -B $(CURDIR)/build/packages/linux
 	cd build/windows && cpack -G ZIP -B $(CURDIR)/build/packages/windows
-	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip build/packages/
+	cd build/windows && cpack -G NSIS -B $(CURDIR)/build/packages/windows
+	mv build/packages/linux/measure_*.deb build/packages/windows/measure-*-win32.zip \
+	    build/packages/windows/measure-*-win32-setup.exe build/packages/
 	rm -rf build/packages/linux build/packages/windows
 	@ls -l build/packages
+	appstreamcli validate --no-net build/linux/packaging/measure.metainfo.xml
+	lintian --fail-on error,warning build/packages/measure_*_amd64.deb
 
 # CI: installs the .deb from `make package` with apt-get, runs the installed program as a
 # user would and removes the package again. It installs system packages: not part of `make test`.
 deb-check:
 	@$(call install-missing,$(DEB_CHECK_PACKAGES))
 	.ci/deb-check build/packages/measure_*_amd64.deb
+
+# CI: runs the Windows installer from `make package` under 32-bit Wine in a fresh prefix: a
+# silent install, the program that its shortcut starts recording through its buttons, a silent
+# uninstall that keeps the data. Skips what a machine that cannot execute 32-bit code cannot
+# run, and says so.
+installer-check: deps-test locales
+	@$(call install-missing,$(INSTALLER_CHECK_PACKAGES))
+	.ci/installer-check build/packages/measure-*-win32-setup.exe
 
 # The whole program, measured from outside on a virtual display of its own: the Linux build and
 # the Windows build (x86-64, under 64-bit Wine) in one table. About ten minutes.

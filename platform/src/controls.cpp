@@ -129,6 +129,7 @@ LRESULT CALLBACK static_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         auto w = find_window(hwnd);
         if (auto* l = w ? qobject_cast<QLabel*>(w->widget) : nullptr)
             l->setText(QString::fromStdString(w->text));
+        if (w) label_controls(w->parent);  // the field this labels takes the new name
     }
     return r;
 }
@@ -152,6 +153,10 @@ std::shared_ptr<Window> create_button(HWND parent, QWidget* parent_widget, int i
     view->setAutoDefault(false);
     w->widget = view;
     HWND hwnd = add_window(w);
+    if (!hwnd) {
+        delete view;
+        return nullptr;
+    }
     view->set_hwnd(hwnd);
     QObject::connect(view, &QPushButton::clicked, view, [hwnd] { notify_clicked(hwnd); });
     return w;
@@ -172,7 +177,10 @@ std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int i
     view->setAlignment(h | Qt::AlignTop);
     view->setWordWrap(true);
     w->widget = view;
-    add_window(w);
+    if (!add_window(w)) {
+        delete view;
+        return nullptr;
+    }
     return w;
 }
 

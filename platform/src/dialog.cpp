@@ -93,9 +93,11 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
     d->instance = instance ? instance : GetModuleHandleA(nullptr);
     d->text = t.caption;
     HWND hdlg = add_window(d);
+    if (!hdlg) return nullptr;
 
     auto* view = new DialogWidget(hdlg);
     view->setWindowTitle(QString::fromStdString(t.caption));
+    present_as_dialog(view);
     QFont font = dialog_font(t.has_font ? t.face : "MS Shell Dlg",
                              t.has_font && t.point_size > 0 ? t.point_size : 8);
     view->setFont(font);
@@ -124,6 +126,7 @@ HWND build(const dlg::Template& t, HINSTANCE instance, DLGPROC proc) {
             return nullptr;
         }
     }
+    label_controls(hdlg);
     return hdlg;
 }
 

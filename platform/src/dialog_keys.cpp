@@ -275,6 +275,10 @@ HWND focus_window() {
     return g_focus;
 }
 
+void forget_focus(HWND hwnd) {
+    if (g_focus == hwnd) g_focus = nullptr;
+}
+
 void init_dialog_keys(HWND dlg) {
     install_router();
     auto d = find_window(dlg);

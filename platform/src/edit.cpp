@@ -150,6 +150,12 @@ LRESULT CALLBACK edit_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return on_set_read_only(*w, wp);
         case WM_GETDLGCODE:
             return dlg_code(*w, lp);
+        case WM_SETFOCUS:
+            notify(*w, EN_SETFOCUS);
+            return 0;
+        case WM_KILLFOCUS:
+            notify(*w, EN_KILLFOCUS);
+            return 0;
         default:
             return DefWindowProcA(hwnd, msg, wp, lp);
     }
@@ -196,6 +202,10 @@ std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id,
     w->view = std::make_unique<EditView>(*w->model, parent_widget, style, ex_style, rect, font);
     w->widget = w->view->widget();
     const HWND hwnd = add_window(w);
+    if (!hwnd) {
+        delete w->widget;
+        return nullptr;
+    }
     w->view->on_user_edit = [hwnd](std::size_t a, std::size_t b, const std::string& s) {
         on_user_edit(hwnd, a, b, s);
     };

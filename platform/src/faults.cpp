@@ -51,6 +51,7 @@ void Every(Call call, Hook fn) {
 void Reset() {
     std::lock_guard<std::mutex> lock(plan_mutex());
     for (int i = 0; i < static_cast<int>(Call::Count); ++i) plan(static_cast<Call>(i)) = Plan{};
+    end_handle_ring();
 }
 
 int Calls(Call call) {

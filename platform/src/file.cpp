@@ -174,11 +174,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     file->access = dwDesiredAccess;
     file->share = dwShareMode;
     file->key = key;
+    HANDLE h = add_handle(Kind::File, file);
+    if (!h) return INVALID_HANDLE_VALUE;
     if (dwDesiredAccess & data_access) {
         shares().opens.emplace(key, file.get());
         file->registered = true;
     }
-    HANDLE h = add_handle(Kind::File, file);
     // Win32 reports an existing file that CREATE_ALWAYS or OPEN_ALWAYS opened, and clears the
     // error otherwise.
     const bool opened_existing =
@@ -384,7 +385,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         set_error(error_from_errno(errno));
         return INVALID_FILE_ATTRIBUTES;
     }
-    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    // Win32 marks every file it creates or writes for the next backup.
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 // Win32 answers 0 for a NULL string rather than faulting.

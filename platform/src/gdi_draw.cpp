@@ -203,6 +203,7 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
 }
 
 // Outline with the pen, interior with the brush, inside the box left..right-1, top..bottom-1.
+// Without a pen the brush fills the outline's pixels as well.
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
     DcUse use(hdc);
     Snapshot s;
@@ -216,12 +217,15 @@ BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
     draw_on(s, [&](Surface& surface) {
         for (const raster::EllipseRow& row :
              raster::ellipse(left, top, right, bottom, surface.clip())) {
+            if (s.pen->null) {
+                if (!s.brush->null)
+                    surface.span(row.y, row.left_outer, row.right_outer, s.brush->color);
+                continue;
+            }
             if (!s.brush->null && row.right_inner - row.left_inner > 1)
                 surface.span(row.y, row.left_inner + 1, row.right_inner - 1, s.brush->color);
-            if (!s.pen->null) {
-                surface.span(row.y, row.left_outer, row.left_inner, s.pen->color);
-                surface.span(row.y, row.right_inner, row.right_outer, s.pen->color);
-            }
+            surface.span(row.y, row.left_outer, row.left_inner, s.pen->color);
+            surface.span(row.y, row.right_inner, row.right_outer, s.pen->color);
         }
     });
     return TRUE;

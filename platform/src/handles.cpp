@@ -13,10 +13,17 @@ struct Entry {
     std::shared_ptr<Object> obj;
 };
 
+constexpr uint32_t kFirst = 0x100;
+constexpr uint32_t kStep = 4;
+constexpr uint32_t kEnd = 0x7FFFFFF0u;  // values stay positive as a LONG
+
 struct Table {
     std::mutex mutex;
     std::unordered_map<uint32_t, Entry> entries;
-    uint32_t next = 0x100;
+    // The counter runs from `first` to below `end` (about 500 million values), then wraps.
+    uint32_t first = kFirst;
+    uint32_t end = kEnd;
+    uint32_t next = kFirst;
 };
 
 // Never destroyed: a thread still running at process exit may look a handle up.
@@ -32,17 +39,38 @@ uint32_t value_of(const void* h) {
 
 thread_local DWORD last_error = 0;
 
+// Win32's answer when no handle can be made: kernel objects and windows say so; GDI, as Wine
+// shows, leaves the error as it was.
+void set_table_full_error(Kind kind) {
+    switch (kind) {
+        case Kind::Event:
+        case Kind::Thread:
+        case Kind::File:
+            set_error(ERROR_NO_SYSTEM_RESOURCES);
+            break;
+        case Kind::Window:
+            set_error(ERROR_NO_MORE_USER_HANDLES);
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 void* add_handle(Kind kind, std::shared_ptr<Object> obj) {
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    uint32_t v = t.next;
-    t.next += 4;
-    if (t.next >= 0x7FFFFFF0u)  // keep values positive as a LONG; wraps after ~500 million handles
-        t.next = 0x100;
-    t.entries[v] = Entry{kind, std::move(obj)};
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(v));
+    // Once the counter has wrapped it meets values still in use: those are passed over.
+    for (uint32_t tries = (t.end - t.first) / kStep; tries > 0; --tries) {
+        const uint32_t v = t.next;
+        t.next = t.end - v <= kStep ? t.first : v + kStep;
+        if (t.entries.count(v)) continue;
+        t.entries.emplace(v, Entry{kind, std::move(obj)});
+        return reinterpret_cast<void*>(static_cast<uintptr_t>(v));
+    }
+    set_table_full_error(kind);
+    return nullptr;
 }
 
 std::shared_ptr<Object> find_handle(const void* h, Kind kind) {
@@ -106,6 +134,24 @@ std::size_t count_handles(Kind kind) {
 }
 
 void set_error(DWORD code) { last_error = code; }
+
+#ifdef W32_FAULT_INJECTION
+void faults::HandleRing(DWORD n) {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    uint32_t top = kFirst - kStep;
+    for (const auto& e : t.entries) top = std::max(top, e.first);
+    t.first = t.next = top + kStep;
+    t.end = static_cast<uint32_t>(std::min<uint64_t>(t.first + uint64_t{n} * kStep, kEnd));
+}
+
+void end_handle_ring() {
+    Table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.first = kFirst;
+    t.end = kEnd;
+}
+#endif
 
 }  // namespace w32
 

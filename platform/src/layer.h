@@ -29,8 +29,9 @@ struct Object {
 };
 
 // Adds an object and returns its handle value: a small multiple of 4 that fits a 32-bit LONG,
-// never 0 and never INVALID_HANDLE_VALUE. Values are not reused while the process runs, so a
-// stale handle can never reach a newer object.
+// never 0 and never INVALID_HANDLE_VALUE. Values count up and wrap after about 500 million
+// handles; a value still in use is never handed out again. When every value is in use: nullptr,
+// with the error Win32 gives for that kind of object.
 void* add_handle(Kind kind, std::shared_ptr<Object> obj);
 // The object behind a handle of the given kind, or nullptr for a closed, unknown or
 // other-kind handle.
@@ -58,6 +59,8 @@ void set_error(DWORD code);
 #include "w32_faults.h"
 namespace w32 {
 bool inject_fault(faults::Call call, const char* name);
+// Undoes faults::HandleRing: the table has all its values again.
+void end_handle_ring();
 #define W32_FAULT(call, name, result) \
     do { \
         if (::w32::inject_fault(::w32::faults::Call::call, name)) return result; \
@@ -133,7 +136,8 @@ struct Window : Object {
     int def_id = 0;  // dialogs only: the default push button's id (DM_SETDEFID), 0 for none
 };
 
-// Enters a new window into the handle table and its parent's child list; sets w->hwnd.
+// Enters a new window into the handle table and its parent's child list; sets w->hwnd. nullptr,
+// with the error set, when no handle value is free: the caller then discards the window.
 HWND add_window(const std::shared_ptr<Window>& w);
 // Fills in what every window is made with, before it is entered with add_window.
 void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, DWORD style,
@@ -166,7 +170,8 @@ std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int i
 // ---- paint.cpp: windows of registered classes ----
 
 // A window of the registered class `class_name` (case-insensitive), entered into the window
-// tree, before WM_CREATE; nullptr if no such class is registered. Owner thread only.
+// tree, before WM_CREATE; nullptr, with the error set, if no such class is registered or no
+// handle is free. Owner thread only.
 std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND parent,
                                             QWidget* parent_widget, int id, DWORD style,
                                             DWORD ex_style, const std::string& text,
@@ -215,6 +220,8 @@ void init_dialog_keys(HWND dlg);
 void set_initial_focus(HWND dlg);
 // The control that GetFocus answers on the owner thread, or NULL.
 HWND focus_window();
+// A window being destroyed keeps no focus: its handle value may be handed out again.
+void forget_focus(HWND hwnd);
 
 // ---- timer.cpp ----
 
@@ -225,10 +232,19 @@ void kill_window_timers(HWND hwnd);
 
 // Makes an edit control, child of the window `parent`, with its Qt view placed at `rect`
 // (pixels in the parent's client area) inside `parent_widget`. Enters it into the window tree
-// (add_window) and returns it. Owner thread only.
+// (add_window) and returns it; nullptr if no handle is free. Owner thread only.
 std::shared_ptr<Window> create_edit(HWND parent, QWidget* parent_widget, int id, DWORD style,
                                     DWORD ex_style, const std::string& text, const QRect& rect,
                                     const QFont& font);
+
+// ---- accessible.cpp: the roles and names that screen readers get ----
+
+// Presents the widget of a dialog window as a dialog named by its caption, as Win32 does.
+void present_as_dialog(QWidget* widget);
+// Names each edit control among the children of `parent` after its label: the nearest static
+// before it in the window order (the template's), as Win32's accessibility layer does.
+// Called once the controls are made, and again when a static's text changes. Owner thread.
+void label_controls(HWND parent);
 
 // ---- gdi.cpp ----
 

@@ -238,7 +238,10 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
     {
         std::lock_guard<std::mutex> lock(classes().mutex);
         auto it = classes().by_name.find(key_of(class_name.c_str()));
-        if (it == classes().by_name.end()) return nullptr;
+        if (it == classes().by_name.end()) {
+            set_error(ERROR_CANNOT_FIND_WND_CLASS);
+            return nullptr;
+        }
         info = it->second;
     }
     auto w = std::make_shared<ClassWindow>();
@@ -250,6 +253,7 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
     w->update = QRegion(QRect(QPoint(0, 0), w->client));
     w->erase = true;
     HWND hwnd = add_window(w);
+    if (!hwnd) return nullptr;
     auto* view = new PaintWidget(hwnd, parent_widget);
     view->setGeometry(rect);
     if (!parent_widget) view->setWindowTitle(QString::fromStdString(text));

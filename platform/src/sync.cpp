@@ -148,7 +148,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
         }
     }
     HANDLE h = add_handle(Kind::Event, ev);
-    set_error(error);
+    if (h) set_error(error);
     return h;
 }
 

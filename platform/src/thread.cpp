@@ -42,6 +42,10 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned(__stdcall* start_address)(voi
     thread->manual_reset = true;
     const DWORD id = new_thread_id();
     HANDLE h = add_handle(Kind::Thread, thread);
+    if (!h) {
+        errno = EAGAIN;
+        return 0;
+    }
     if (thrdaddr) *thrdaddr = id;
     try {
         // The running thread keeps its own reference, so closing the handle early is harmless.

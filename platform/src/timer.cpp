@@ -65,7 +65,8 @@ UINT_PTR set_timer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     int qt_id = host().startTimer(static_cast<int>(period), Qt::PreciseTimer);
     if (qt_id == 0) return 0;
     host().timers.push_back(Timer{hwnd, id, proc, qt_id});
-    return id;
+    // A window's timer may have id 0; it still reports success, as 1.
+    return hwnd && id == 0 ? 1 : id;
 }
 
 bool kill_timer(HWND hwnd, UINT_PTR id) {

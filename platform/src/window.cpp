@@ -65,6 +65,7 @@ void destroy_tree(const std::shared_ptr<Window>& w) {
     }
     call_window_proc(w->hwnd, WM_NCDESTROY, 0, 0);
     kill_window_timers(w->hwnd);
+    forget_focus(w->hwnd);
     {
         std::lock_guard<std::mutex> lock(tree_mutex());
         w->destroyed = true;
@@ -98,6 +99,7 @@ void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, 
 
 HWND add_window(const std::shared_ptr<Window>& w) {
     w->hwnd = static_cast<HWND>(add_handle(Kind::Window, w));
+    if (!w->hwnd) return nullptr;
     if (w->parent) {
         if (auto p = find_window(w->parent)) {
             std::lock_guard<std::mutex> lock(tree_mutex());
@@ -413,10 +415,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         w = create_class_window(lpClassName, owner, parent_widget, id, dwStyle, dwExStyle, text,
                                 rect, hInstance);
     }
-    if (!w) {
-        set_error(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
+    if (!w) return nullptr;
     w->instance = hInstance;
     HWND hwnd = w->hwnd;
     if (!builtin) {

@@ -28,5 +28,9 @@ void Reset();
 // Calls of `call` made since the last Reset.
 int Calls(Call call);
 
+// Until Reset, the handle table hands out only `n` values, all above every handle now open, and
+// wraps among them: a test meets the wrap of its counter, and a full table, within n handles.
+void HandleRing(DWORD n);
+
 }  // namespace faults
 }  // namespace w32

@@ -1,11 +1,15 @@
-// Failures that only the layer can provoke (events, timer, files), planned through its test
-// seam and met through the whole dialog: each is reported, and the program goes on, stops and
-// closes as usual.
+// Failures that only the layer can provoke (events, timer, files, the handle table), planned
+// through its test seam and met through the whole dialog: each is reported, and the program goes
+// on, stops and closes as usual.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "measure_harness.h"
+#include "plot.h"
 #include "w32_faults.h"
 
 using measure::Log;
@@ -53,6 +57,135 @@ protected:
     }
     void TearDown() override { w32::faults::Reset(); }
 };
+
+// The handle table's counter wraps after about 500 million handles: two weeks of samples at
+// 10 ms. Here it wraps within a ring of 64 values, which also holds every handle the dialog keeps
+// (windows, events, the plot's image), every few samples: none of those may be replaced, so the
+// dialog answers throughout, and the data file is whole.
+TEST_F(Faults, HandleWrapPassesOverTheDialogsOwnHandles) {
+    const int kSamples = 100;  // some 300 handles: pens, brushes, file opens, paint DCs
+    w32::faults::HandleRing(64);
+    std::string log;
+    COLORREF baseline = CLR_INVALID;
+    measure::RunStepped([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        SetDlgItemTextA(dlg, IDC_MEMO, "memo");
+        Press(dlg, IDC_RECORD);
+        EXPECT_TRUE(measure::WaitForCount(dlg, kSamples));
+        for (int id : {IDC_DISPLAY, IDC_RECORD, IDC_INTERVAL, IDC_COUNT, IDC_ELAPSED, IDC_FILENAME,
+                       IDC_MEMO, IDC_LOG})
+            EXPECT_EQ(id, GetDlgCtrlID(GetDlgItem(dlg, id)));
+        EXPECT_EQ(dlg, GetParent(hwndDisplay));
+        Press(dlg, IDC_RECORD);
+        EXPECT_TRUE(measure::WaitForWorkerIdle());
+        EXPECT_NE(WAIT_FAILED, WaitForSingleObject(hTickEvent, 0));
+        EXPECT_NE(WAIT_FAILED, WaitForSingleObject(hStopEvent, 0));
+        // Read where the image is copied from, between two of its paints.
+        measure::OnDialogThread(dlg, [&](HWND) { baseline = GetPixel(hdcDisplay, 0, 200); });
+        log = Log(dlg);
+    });
+    EXPECT_EQ(RGB(0, 255, 0), baseline) << "the plot's baseline";
+    EXPECT_EQ(std::string::npos, log.find("Error")) << log;
+    std::string data;
+    ASSERT_TRUE(measure::ReadFileText(kData, &data));
+    EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+    std::vector<int> numbers = RecordNumbers(data);
+    ASSERT_GE(numbers.size(), size_t{kSamples});
+    for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], int(i + 1));
+    EXPECT_TRUE(measure::FileExists(kMemo));
+}
+
+unsigned __stdcall ReturnAtOnce(void*) { return 0; }
+
+// With every value in use, each kind of object fails to be made as Win32 fails; a value closed
+// since is the next one handed out, and the handles around it keep their objects.
+TEST_F(Faults, HandleWrapWithEveryValueInUseFailsAsWin32Does) {
+    const int kRing = 16;
+    w32::faults::HandleRing(kRing);
+    std::vector<HANDLE> events;
+    for (int i = 0; i < kRing; ++i) {
+        events.push_back(CreateEventA(NULL, TRUE, FALSE, NULL));
+        ASSERT_NE(events.back(), nullptr) << i;
+    }
+    struct Row {
+        const char* what;
+        std::function<bool()> make;  // true if the object was made
+        DWORD error;
+    };
+    const Row rows[] = {
+        {"event", [] { return CreateEventA(NULL, FALSE, FALSE, NULL) != NULL; },
+         ERROR_NO_SYSTEM_RESOURCES},
+        {"file",
+         [] {
+             return CreateFileA(kData, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                NULL) != INVALID_HANDLE_VALUE;
+         },
+         ERROR_NO_SYSTEM_RESOURCES},
+        {"thread",
+         [] {
+             unsigned id;
+             return _beginthreadex(NULL, 0, ReturnAtOnce, NULL, 0, &id) != 0;
+         },
+         ERROR_NO_SYSTEM_RESOURCES},
+        {"window",
+         [] {
+             return CreateWindowExA(0, "Static", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
+                                    GetModuleHandleA(NULL), NULL) != NULL;
+         },
+         ERROR_NO_MORE_USER_HANDLES},
+        // GDI leaves the error as it was (observed under Wine).
+        {"pen", [] { return CreatePen(PS_SOLID, 1, 0) != NULL; }, 0xdeadbeef},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(row.make());
+        EXPECT_EQ(row.error, GetLastError());
+    }
+    ASSERT_TRUE(CloseHandle(events[5]));
+    HANDLE again = CreateEventA(NULL, TRUE, TRUE, NULL);
+    EXPECT_EQ(events[5], again);
+    for (HANDLE h : events)
+        EXPECT_EQ(h == again ? WAIT_OBJECT_0 : WAIT_TIMEOUT, WaitForSingleObject(h, 0));
+    for (HANDLE h : events) CloseHandle(h);
+}
+
+std::atomic<int> g_setfocus{0};
+
+LRESULT CALLBACK CountSetFocus(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_COMMAND && HIWORD(wp) == EN_SETFOCUS) ++g_setfocus;
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// A field destroyed while it has the focus leaves none behind: the field that gets its handle
+// value next takes the focus as any other does.
+TEST_F(Faults, HandleWrapLeavesNoFocusWithAReusedValue) {
+    HINSTANCE instance = GetModuleHandleA(NULL);
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = CountSetFocus;
+    wc.hInstance = instance;
+    wc.lpszClassName = "FocusParent";
+    ASSERT_NE(0, RegisterClassExA(&wc));
+    HWND parent =
+        CreateWindowExA(0, "FocusParent", "", WS_POPUP, 0, 0, 100, 100, NULL, NULL, instance, NULL);
+    ASSERT_NE(parent, nullptr);
+    w32::faults::HandleRing(1);
+    HWND first = CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent,
+                                 (HMENU)1, instance, NULL);
+    SetFocus(first);
+    DestroyWindow(first);
+    HWND second = CreateWindowExA(0, "Edit", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, parent,
+                                  (HMENU)2, instance, NULL);
+    ASSERT_EQ(first, second) << "the ring's one value";
+    g_setfocus = 0;
+    SetFocus(second);
+    EXPECT_EQ(1, g_setfocus.load());
+    EXPECT_EQ(second, GetFocus());
+    w32::faults::Reset();
+    DestroyWindow(parent);
+    UnregisterClassA("FocusParent", instance);
+}
 
 // One planned failure each, planned once the dialog is up (the events' before it starts, as they
 // are made at its start); the acquisition runs with a 10 ms interval until `samples` samples

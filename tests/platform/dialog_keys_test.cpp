@@ -227,8 +227,7 @@ const KeyRow kKeys[] = {
      "ab"},
     {"Down on a button moves to the next control of its group", IDC_DISPLAY, VK_DOWN, 0, IDC_RECORD,
      "ab"},
-    {"Up on a button moves to the previous one, wrapping", IDC_DISPLAY, VK_UP, 0, IDC_MEMO_LABEL,
-     "ab"},
+    {"Up on a button moves to the previous one, wrapping", IDC_DISPLAY, VK_UP, 0, IDC_LOG, "ab"},
 };
 
 TEST(DialogKeys, EachKeyDoesWhatTheDialogManagerDoesWithIt) {

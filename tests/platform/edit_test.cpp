@@ -21,9 +21,12 @@ const int kIds = 128;
 std::atomic<int> g_update[kIds];
 std::atomic<int> g_change[kIds];
 std::atomic<int> g_maxtext[kIds];
+std::atomic<int> g_setfocus[kIds];
+std::atomic<int> g_killfocus[kIds];
 
 void ResetCounts() {
-    for (int i = 0; i < kIds; ++i) g_update[i] = g_change[i] = g_maxtext[i] = 0;
+    for (int i = 0; i < kIds; ++i)
+        g_update[i] = g_change[i] = g_maxtext[i] = g_setfocus[i] = g_killfocus[i] = 0;
 }
 
 INT_PTR CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
@@ -35,6 +38,8 @@ INT_PTR CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     if (code == EN_UPDATE) ++g_update[id];
     if (code == EN_CHANGE) ++g_change[id];
     if (code == EN_MAXTEXT) ++g_maxtext[id];
+    if (code == EN_SETFOCUS) ++g_setfocus[id];
+    if (code == EN_KILLFOCUS) ++g_killfocus[id];
     return TRUE;
 }
 
@@ -324,30 +329,44 @@ TEST(Edit, RaisedLimitLetsTypingGoPast30000) {
     });
 }
 
-TEST(Edit, NotificationsForTypingAndSetText) {
+TEST(Edit, NotificationsForTypingSetTextAndFocus) {
+    enum Action { kType, kSetText, kFocus };  // kFocus: the dialog moves the focus to the control
     struct Row {
         int id;
-        bool set_text;  // SetDlgItemTextA, else one typed character
-        int want;       // EN_UPDATE and EN_CHANGE, each
+        Action action;
+        int want;    // EN_UPDATE and EN_CHANGE, each
+        int gained;  // the field that gets EN_SETFOCUS, or 0
+        int lost;    // the field that gets EN_KILLFOCUS, or 0
     };
+    // The dialog starts with the focus on its first button.
     const Row rows[] = {
-        {IDC_FILENAME, false, 1},  // every typed character, single-line
-        {IDC_LOG, false, 1},       // and multi-line
-        {IDC_FILENAME, true, 1},   // SetDlgItemTextA notifies on a single-line field
-        {IDC_MEMO, true, 0},       // and not on a multi-line one
-        {IDC_ELAPSED, true, 1},    // read-only makes no difference to SetDlgItemTextA
+        {IDC_FILENAME, kType, 1, 0, 0},      // every typed character, single-line
+        {IDC_LOG, kType, 1, 0, 0},           // and multi-line
+        {IDC_FILENAME, kSetText, 1, 0, 0},   // SetDlgItemTextA notifies on a single-line field
+        {IDC_MEMO, kSetText, 0, 0, 0},       // and not on a multi-line one
+        {IDC_ELAPSED, kSetText, 1, 0, 0},    // read-only makes no difference to SetDlgItemTextA
+        {IDC_MEMO, kFocus, 0, IDC_MEMO, 0},  // from a button to a field
+        {IDC_COUNT, kFocus, 0, IDC_COUNT, IDC_MEMO},  // between fields, read-only too
+        {IDC_COUNT, kFocus, 0, 0, 0},                 // to the field that has it: nothing
+        {IDC_DISPLAY, kFocus, 0, 0, IDC_COUNT},       // back to a button
     };
     WithDialog([&](HWND dlg) {
         for (const Row& r : rows) {
-            SCOPED_TRACE(testing::Message() << r.id << (r.set_text ? " set" : " typed"));
+            SCOPED_TRACE(testing::Message() << r.id << " action " << r.action);
             ResetCounts();
-            if (r.set_text)
+            if (r.action == kSetText)
                 SetDlgItemTextA(dlg, r.id, "text");
-            else
+            else if (r.action == kType)
                 Send(dlg, r.id, WM_CHAR, 'k');
+            else
+                SendMessageA(dlg, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dlg, r.id), TRUE);
             EXPECT_EQ(r.want, g_update[r.id]);
             EXPECT_EQ(r.want, g_change[r.id]);
             EXPECT_EQ(0, g_maxtext[r.id]);
+            for (int id = 1; id < kIds; ++id) {  // 0 stands for no field
+                EXPECT_EQ(int(id == r.gained), g_setfocus[id]) << "EN_SETFOCUS to " << id;
+                EXPECT_EQ(int(id == r.lost), g_killfocus[id]) << "EN_KILLFOCUS to " << id;
+            }
         }
     });
 }

@@ -73,8 +73,9 @@ bool InDot(int left, int top, int x, int y) {
     return x - left >= kDotSpans[row][0] && x - left <= kDotSpans[row][1];
 }
 
-void DrawRedEllipse(HDC dc, int l, int t, int r, int b, BOOL* result) {
-    HPEN pen = CreatePen(PS_SOLID, 1, kRed);
+// With `with_pen` false the outline is drawn with NULL_PEN.
+void DrawRedEllipse(HDC dc, int l, int t, int r, int b, BOOL* result, bool with_pen = true) {
+    HPEN pen = with_pen ? CreatePen(PS_SOLID, 1, kRed) : (HPEN)GetStockObject(NULL_PEN);
     HBRUSH brush = CreateSolidBrush(kRed);
     HGDIOBJ old_pen = SelectObject(dc, pen);
     HGDIOBJ old_brush = SelectObject(dc, brush);
@@ -188,14 +189,18 @@ TEST(Gdi, TenPixelEllipseHasTheDotShape) {
     Canvas c(500, 400);
     struct Case {
         int left, top;
+        bool with_pen;
         const char* proves;
     };
-    // The dot inside the image, and the dot cut at the right edge (its left half remains).
-    const Case cases[] = {{95, 95, "whole dot"}, {495, 95, "dot clipped at x = 499"}};
+    const Case cases[] = {
+        {95, 95, true, "whole dot"},
+        {495, 95, true, "dot clipped at x = 499"},  // its left half remains
+        {95, 95, false, "without a pen the brush fills the outline's pixels too"},
+    };
     for (const Case& k : cases) {
         PatBlt(c.dc, 0, 0, 500, 400, BLACKNESS);
         BOOL ok = FALSE;
-        DrawRedEllipse(c.dc, k.left, k.top, k.left + 10, k.top + 10, &ok);
+        DrawRedEllipse(c.dc, k.left, k.top, k.left + 10, k.top + 10, &ok, k.with_pen);
         EXPECT_TRUE(ok) << k.proves;
         // Every pixel of the 12 x 12 box around the dot's box, clipped to the image.
         int lit = 0;

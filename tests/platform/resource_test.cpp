@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "version.h"
+
 namespace {
 
 struct Lookup {
@@ -23,6 +25,7 @@ const Lookup kLookups[] = {
     {"the dialog by \"#number\"", "#1000", RT_DIALOG, 0},
     {"the manifest", MAKEINTRESOURCEA(1), RT_MANIFEST, 0},
     {"the icon group", MAKEINTRESOURCEA(IDI_MEASURE), RT_GROUP_ICON, 0},
+    {"the version information", MAKEINTRESOURCEA(1), RT_VERSION, 0},
     {"a dialog that is not there", MAKEINTRESOURCEA(4321), RT_DIALOG,
      ERROR_RESOURCE_NAME_NOT_FOUND},
     {"a dialog named by a string", "MEASURE", RT_DIALOG, ERROR_RESOURCE_NAME_NOT_FOUND},
@@ -56,6 +59,19 @@ std::string Bytes(LPCSTR name, LPCSTR type) {
     return data ? std::string(data, SizeofResource(nullptr, info)) : std::string();
 }
 
+// A value of the version information's string table: the key in UTF-16, then the value at the
+// next four-byte boundary (ASCII here).
+std::string VersionValue(const std::string& info, const std::string& key) {
+    std::string wide;
+    for (char c : key + '\0') wide += {c, '\0'};
+    size_t at = info.find(wide);
+    if (at == std::string::npos) return "(no " + key + ")";
+    std::string value;
+    for (at = (at + wide.size() + 3) & ~size_t(3); at + 1 < info.size() && info[at]; at += 2)
+        value += info[at];
+    return value;
+}
+
 TEST(Resources, ContentsAreTheCompiledOnes) {
     // The manifest is the file's text, byte for byte.
     std::string manifest = Bytes(MAKEINTRESOURCEA(1), RT_MANIFEST);
@@ -85,6 +101,28 @@ TEST(Resources, ContentsAreTheCompiledOnes) {
     std::string dialog = Bytes(MAKEINTRESOURCEA(IDD_MEASURE), RT_DIALOG);
     ASSERT_GE(dialog.size(), 26u);
     EXPECT_EQ(dialog.compare(0, 4, "\x01\x00\xff\xff", 4), 0);
+
+    // The version information, as a file's properties show it: its fixed part (after the
+    // block's sizes and its key "VS_VERSION_INFO") holds the build's version number, and its
+    // string table the names.
+    std::string version = Bytes(MAKEINTRESOURCEA(1), RT_VERSION);
+    ASSERT_GE(version.size(), 40u + 52u);
+    auto dword = [&](size_t at) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(version.data()) + at;
+        return static_cast<DWORD>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<DWORD>(p[3]) << 24;
+    };
+    EXPECT_EQ(dword(40), 0xFEEF04BDu);
+    const DWORD high = MEASURE_VERSION_MAJOR << 16 | MEASURE_VERSION_MINOR;
+    const DWORD low = MEASURE_VERSION_PATCH << 16;
+    EXPECT_EQ(dword(48), high);  // file version
+    EXPECT_EQ(dword(52), low);
+    EXPECT_EQ(dword(56), high);  // product version
+    EXPECT_EQ(dword(60), low);
+    EXPECT_EQ(VersionValue(version, "ProductName"), "measure");
+    EXPECT_EQ(VersionValue(version, "ProductVersion"), MEASURE_VERSION_STRING);
+    EXPECT_EQ(VersionValue(version, "FileVersion"), MEASURE_VERSION_STRING);
+    EXPECT_EQ(VersionValue(version, "FileDescription"), MEASURE_DESCRIPTION);
+    EXPECT_EQ(VersionValue(version, "LegalCopyright"), MEASURE_COPYRIGHT);
 }
 
 TEST(Resources, BadHandlesFail) {

@@ -15,6 +15,7 @@ const UINT kStartRepeat = WM_APP + 1;
 const UINT kStartBusy = WM_APP + 2;
 const UINT kOnOwner = WM_APP + 3;  // sent: runs the std::function<void()> at lParam
 const UINT_PTR kPlainId = 9;       // a timer without a procedure
+std::atomic<UINT_PTR> g_plain_id{kPlainId};
 const UINT_PTR kTickId = 7;
 const UINT_PTR kCheckId = 8;
 
@@ -78,7 +79,7 @@ INT_PTR CALLBACK TimerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             (*reinterpret_cast<const std::function<void()>*>(lParam))();
             return TRUE;
         case WM_TIMER:
-            if (wParam == kPlainId && ++g_plain_ticks == 3) KillTimer(hwnd, kPlainId);
+            if (wParam == g_plain_id && ++g_plain_ticks == 3) KillTimer(hwnd, wParam);
             return TRUE;
         case WM_INITDIALOG:
             g_dlg = hwnd;
@@ -175,11 +176,26 @@ TEST(Timers, SetTimerReturnsTheIdWhateverThePeriod) {
     });
 }
 
+// WM_TIMER carries the timer's id, and KillTimer with that id (on the third tick) ends it.
 TEST(Timers, WithoutAProcTheWindowGetsWmTimer) {
-    RunTimerDialog([](HWND dlg) {
-        OnOwner(dlg, [dlg] { EXPECT_EQ(SetTimer(dlg, kPlainId, 10, nullptr), kPlainId); });
-        EXPECT_TRUE(harness::WaitFor([] { return g_plain_ticks >= 3; }));
-    });
+    struct Row {
+        UINT_PTR id;
+        UINT_PTR returned;
+    };
+    const Row rows[] = {
+        {kPlainId, kPlainId},
+        {0, 1},  // id 0 is a timer like any other; SetTimer reports it as 1, never as 0
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.id);
+        g_plain_id = r.id;
+        RunTimerDialog([&r](HWND dlg) {
+            OnOwner(dlg, [&] { EXPECT_EQ(SetTimer(dlg, r.id, 10, nullptr), r.returned); });
+            EXPECT_TRUE(harness::WaitFor([] { return g_plain_ticks >= 3; }));
+            OnOwner(dlg, [&] { EXPECT_FALSE(KillTimer(dlg, r.id)) << "already killed"; });
+        });
+    }
+    g_plain_id = kPlainId;
 }
 
 TEST(Timers, FiresRepeatedlyUntilKilled) {
