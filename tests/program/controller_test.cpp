@@ -245,38 +245,58 @@ TEST_F(Controller, StartRightAfterAStopDoesNotHandTheOldWorkerTheNewMode) {
 }
 
 // Presses 表示 from the count field's change notification, which the worker held in its sample
-// causes while a start waits for it: a press sent from another thread arrives just so.
+// causes while a start or a close waits for it: a press sent from another thread arrives just so.
 bool g_press_armed;
-INT_PTR CALLBACK PressWhileTheStartWaits(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+int g_state_after_press;
+INT_PTR CALLBACK PressWhileTheDialogWaits(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND && LOWORD(wParam) == IDC_COUNT && HIWORD(wParam) == EN_CHANGE &&
         g_press_armed) {
         g_press_armed = false;
         MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+        g_state_after_press = controllerState;
     }
     return measure::SteppedDlgProc(hwnd, message, wParam, lParam);
 }
 
-// A press that arrives while a start waits for the stopped worker is ignored: it would otherwise
-// start a second acquisition, whose worker the first start would then wait for without end.
-TEST_F(Controller, PressWhileAStartWaitsForTheStoppedWorkerIsIgnored) {
-    std::string log;
-    measure::RunStepped(
-        [&](HWND dlg) {
-            SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
-            Press(dlg, IDC_DISPLAY);
-            measure::OnDialogThread(dlg, [](HWND hwnd) {
-                measure::HoldWorkerInASample();
-                MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
-                g_press_armed = true;
-                MeasureDlgProc(hwnd, WM_COMMAND, IDC_RECORD, 0);
-            });
-            Press(dlg, IDC_RECORD);
-            ASSERT_TRUE(measure::WaitForWorkerIdle());
-            log = Log(dlg);
-        },
-        PressWhileTheStartWaits);
-    EXPECT_FALSE(g_press_armed);
-    EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n");
+// A press that arrives while a start or a close waits for the stopped worker is ignored: it would
+// otherwise start an acquisition inside the wait, whose worker the wait would then wait for
+// without end.
+TEST_F(Controller, PressWhileAStartOrACloseWaitsForTheWorkerIsIgnored) {
+    struct Row {
+        const char* waiting;
+        int command;  // pressed on the dialog's thread while the worker is held in a sample
+        const char* log;
+    };
+    const Row rows[] = {
+        {"a start", IDC_RECORD, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n"},
+        {"a close", IDCANCEL, "Start display!\r\nStop display!\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.waiting);
+        std::string log;
+        g_state_after_press = -1;
+        measure::RunStepped(
+            [&](HWND dlg) {
+                SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
+                Press(dlg, IDC_DISPLAY);
+                measure::OnDialogThread(dlg, [&](HWND hwnd) {
+                    measure::HoldWorkerInASample();
+                    if (row.command == IDC_RECORD) MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+                    g_press_armed = true;
+                    MeasureDlgProc(hwnd, WM_COMMAND, row.command, 0);
+                    log = Log(hwnd);
+                });
+                if (row.command == IDC_RECORD) {
+                    Press(dlg, IDC_RECORD);
+                    ASSERT_TRUE(measure::WaitForWorkerIdle());
+                    log = Log(dlg);
+                }
+            },
+            PressWhileTheDialogWaits);
+        EXPECT_FALSE(g_press_armed);
+        EXPECT_EQ(g_state_after_press, 0);
+        EXPECT_EQ(log, row.log);
+    }
 }
 
 // Presses stop from the log's change notification once the worker's line has begun to arrive.
