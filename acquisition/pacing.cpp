@@ -64,13 +64,19 @@ void StartWorker() {
         CloseHandle(hThread);
 }
 
+// A negative period would reach SetTimer as a huge unsigned one: no tick for 24.8 days.
 int ReadInterval() {
     char cbuf[50] = {0};
     int period;
     GetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf, 10);
-    if (sscanf(cbuf, "%d", &period) != 1) {
+    const char* format = NULL;
+    if (sscanf(cbuf, "%d", &period) != 1)
+        format = "Interval is not a number: %d ms used";
+    else if (period < 0)
+        format = "Interval is negative: %d ms used";
+    if (format != NULL) {
         char msg[80];
-        snprintf(msg, sizeof msg, "Interval is not a number: %d ms used", DEFAULT_INTERVAL_MS);
+        snprintf(msg, sizeof msg, format, DEFAULT_INTERVAL_MS);
         PostLogMessage(msg);
         period = DEFAULT_INTERVAL_MS;
     }

@@ -25,6 +25,7 @@ void StopPacingTimer();
 void CALLBACK PacingTimerProc(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD dwTime);
 void SignalTick();
 void SignalStop();
-// The interval field's period in milliseconds; DEFAULT_INTERVAL_MS when it holds no number.
+// The interval field's period in milliseconds; DEFAULT_INTERVAL_MS, with a log line, when it
+// holds no number or a negative one.
 int ReadInterval();
 void WaitForWorkerEnd();
