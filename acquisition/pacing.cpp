@@ -83,13 +83,23 @@ int ReadInterval() {
     return period;
 }
 
+// Windows fires timers on its system tick, 15.6 ms by default, unless a finer resolution is
+// asked for. It is asked for only while an acquisition runs: a finer tick costs the machine power.
+static bool timerResolutionRaised;
+
 void StartPacingTimer() {
+    if (!timerResolutionRaised)
+        timerResolutionRaised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
     int period = ReadInterval();
     if (SetTimer(hDlgMain, PACING_TIMER_ID, (UINT)period, PacingTimerProc) == 0)
         PostLogMessage("SetTimer function fails to create a timer!");
 }
 
-void StopPacingTimer() { KillTimer(hDlgMain, PACING_TIMER_ID); }
+void StopPacingTimer() {
+    KillTimer(hDlgMain, PACING_TIMER_ID);
+    if (timerResolutionRaised) timeEndPeriod(TIMER_RESOLUTION_MS);
+    timerResolutionRaised = false;
+}
 
 void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }
 

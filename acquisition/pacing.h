@@ -7,6 +7,8 @@
 
 #define PACING_TIMER_ID 100
 #define DEFAULT_INTERVAL_MS 100
+// The timer resolution asked of Windows while an acquisition runs.
+#define TIMER_RESOLUTION_MS 1
 
 extern HANDLE hStopEvent;
 extern HANDLE hTickEvent;
