@@ -64,26 +64,42 @@ void StartWorker() {
         CloseHandle(hThread);
 }
 
+// A negative period would reach SetTimer as a huge unsigned one: no tick for 24.8 days.
 int ReadInterval() {
     char cbuf[50] = {0};
     int period;
     GetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf, 10);
-    if (sscanf(cbuf, "%d", &period) != 1) {
+    const char* format = NULL;
+    if (sscanf(cbuf, "%d", &period) != 1)
+        format = "Interval is not a number: %d ms used";
+    else if (period < 0)
+        format = "Interval is negative: %d ms used";
+    if (format != NULL) {
         char msg[80];
-        snprintf(msg, sizeof msg, "Interval is not a number: %d ms used", DEFAULT_INTERVAL_MS);
+        snprintf(msg, sizeof msg, format, DEFAULT_INTERVAL_MS);
         PostLogMessage(msg);
         period = DEFAULT_INTERVAL_MS;
     }
     return period;
 }
 
+// Windows fires timers on its system tick, 15.6 ms by default, unless a finer resolution is
+// asked for. It is asked for only while an acquisition runs: a finer tick costs the machine power.
+static bool timerResolutionRaised;
+
 void StartPacingTimer() {
+    if (!timerResolutionRaised)
+        timerResolutionRaised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
     int period = ReadInterval();
     if (SetTimer(hDlgMain, PACING_TIMER_ID, (UINT)period, PacingTimerProc) == 0)
         PostLogMessage("SetTimer function fails to create a timer!");
 }
 
-void StopPacingTimer() { KillTimer(hDlgMain, PACING_TIMER_ID); }
+void StopPacingTimer() {
+    KillTimer(hDlgMain, PACING_TIMER_ID);
+    if (timerResolutionRaised) timeEndPeriod(TIMER_RESOLUTION_MS);
+    timerResolutionRaised = false;
+}
 
 void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }
 

@@ -7,6 +7,8 @@
 
 #define PACING_TIMER_ID 100
 #define DEFAULT_INTERVAL_MS 100
+// The timer resolution asked of Windows while an acquisition runs.
+#define TIMER_RESOLUTION_MS 1
 
 extern HANDLE hStopEvent;
 extern HANDLE hTickEvent;
@@ -25,6 +27,7 @@ void StopPacingTimer();
 void CALLBACK PacingTimerProc(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD dwTime);
 void SignalTick();
 void SignalStop();
-// The interval field's period in milliseconds; DEFAULT_INTERVAL_MS when it holds no number.
+// The interval field's period in milliseconds; DEFAULT_INTERVAL_MS, with a log line, when it
+// holds no number or a negative one.
 int ReadInterval();
 void WaitForWorkerEnd();

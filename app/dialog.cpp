@@ -19,9 +19,11 @@ void SetDefaultInterval() {
     SetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf);
 }
 
-// Set while a start waits for the stopped worker. That wait serves messages sent from other
-// threads, so a button press sent meanwhile would otherwise start a second acquisition inside it.
+// Set while a start waits for the stopped worker, and from the moment a close begins. Both waits
+// serve messages sent from other threads, so a button press sent meanwhile would otherwise start
+// an acquisition inside them, whose worker the wait would then wait for without end.
 static bool startHeld;
+static bool closing;
 
 // The previous worker ends before the mode changes: a stopped worker that has not yet passed its
 // record step must not see the new acquisition's mode.
@@ -54,11 +56,13 @@ static void OnInitDialog(HWND hwnd) {
     SendDlgItemMessageA(hwnd, IDC_LOG, EM_LIMITTEXT, 0, 0);
     controllerState = 0;
     startHeld = false;
+    closing = false;
 }
 
 // A close ends a running acquisition the way its button would, and lets the worker finish (its
 // memo included) before the dialog and the events go away.
 static void OnCancel(HWND hwnd) {
+    closing = true;
     if (controllerState == 1)
         StopAcquisition("Stop display!");
     else if (controllerState == 2)
@@ -69,8 +73,7 @@ static void OnCancel(HWND hwnd) {
 }
 
 static void OnButton(int id) {
-    if (startHeld)
-        return;
+    if (startHeld || closing) return;
     switch (controllerState) {
     case 0:
         if (id == IDC_DISPLAY)

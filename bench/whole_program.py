@@ -5,7 +5,11 @@ CPU and memory of the program's process, its threads, the X server and the wines
 at the driver's marker lines. Prints one Markdown table, the two builds side by side.
 
     whole_program.py --linux build/linux/bench/program_bench \
-                     --windows build/windows-x64/bench/program_bench.exe
+                     --windows build/windows/bench/program_bench.exe
+
+The Windows driver runs under the Wine that matches its image: a 32-bit one (the shipped build)
+under 32-bit Wine, an x86-64 one under 64-bit Wine, each in the wineprefix of its build folder.
+The Windows column's title says which.
 """
 import argparse
 import os
@@ -151,12 +155,33 @@ class Run:
         return self.marks[a], self.marks[b]
 
 
+def pe_bits(path):
+    """32 or 64: the word size of a Windows image, from its PE header's machine field."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[:2] != b"MZ" or head[pe:pe + 4] != b"PE\0\0":
+        sys.exit(f"{path}: not a Windows image")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    bits = {0x14C: 32, 0x8664: 64}.get(machine)
+    if bits is None:
+        sys.exit(f"{path}: machine 0x{machine:x} is neither i386 nor x86-64")
+    return bits
+
+
+def windows_title(bits):
+    if bits == 32:
+        return "Windows build (32-bit, as shipped) under 32-bit Wine"
+    return "Windows build (x86-64) under 64-bit Wine"
+
+
 class Bench:
     def __init__(self, opts):
         self.opts = opts
         self.linux_exe = opts.linux
         self.windows_exe = opts.windows
-        self.wine_loader = "/usr/lib/wine/wine64"
+        self.windows_bits = pe_bits(opts.windows) if opts.windows else None
+        self.wine_loader = "/usr/lib/wine/wine64" if self.windows_bits == 64 else "/usr/lib/wine/wine"
         self.xvfb = None
         self.wineserver = None
         self.wine_started = False
@@ -180,10 +205,16 @@ class Bench:
         os.makedirs(os.path.join(drive, "data"), exist_ok=True)
         self.linux_drive = drive
         self.linux_env = dict(base, QT_QPA_PLATFORM="xcb", MEASURE_DRIVE_C=drive)
-        prefix = os.path.join(ROOT, "build", "windows-x64", "wineprefix")
+        if not self.windows_exe:
+            return
+        # The prefix of the driver's build folder (build/<preset>/bench/program_bench.exe), the
+        # one that make test uses with that build.
+        build_dir = os.path.dirname(os.path.dirname(os.path.abspath(self.windows_exe)))
+        prefix = os.path.join(build_dir, "wineprefix")
+        bits = self.windows_bits
         self.wine_drive = os.path.join(prefix, "drive_c")
-        self.wine_env = dict(base, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
-                             LC_ALL="ja_JP.UTF-8", WINE_BITS="64")
+        self.wine_env = dict(base, WINEPREFIX=prefix, WINEARCH=f"win{bits}", WINEDEBUG="-all",
+                             LC_ALL="ja_JP.UTF-8", WINE_BITS=str(bits))
 
     def start_wine(self):
         # A persistent server left by an interrupted run would keep --init waiting for its end.
@@ -327,13 +358,18 @@ def main():
     ap.add_argument("--memory-wine", type=int, default=10000, help="memory-growth samples, Wine")
     ap.add_argument("--pace-scale", type=float, default=1.0, help="scales the pacing runs")
     opts = ap.parse_args()
+    bench = Bench(opts)
+    if bench.windows_bits == 32 and subprocess.run(
+            [os.path.join(ROOT, "cmake", "wine-run.sh"), "--can-run-32"]).returncode != 0:
+        sys.exit("This machine cannot execute 32-bit x86 code, so 32-bit Wine cannot run "
+                 f"{opts.windows}: give the x86-64 build's driver "
+                 "(build/windows-x64/bench/program_bench.exe) instead.")
 
     plan = [(p, max(20, int(n * opts.pace_scale)))
             for p, n in ((10, 600), (20, 300), (50, 120), (100, 60))]
     builds = [("Linux build", True)]
     if opts.windows:
-        builds.append(("Windows build (x86-64) under Wine", False))
-    bench = Bench(opts)
+        builds.append((windows_title(bench.windows_bits), False))
     results = {}
     try:
         bench.start_display()

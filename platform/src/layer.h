@@ -112,7 +112,8 @@ void release_sends_to(HWND hwnd);
 // ---- session.cpp: the end of a session ----
 
 // Makes SIGTERM, SIGHUP and SIGINT end the session: every top-level window gets
-// WM_QUERYENDSESSION and WM_ENDSESSION on the owner thread, then the process exits with code 0.
+// WM_QUERYENDSESSION and WM_ENDSESSION on the owner thread, wherever it serves cross-thread
+// sends, then the process exits with code 0.
 // Called on the owner thread once the QApplication exists; later calls do nothing.
 void watch_session_signals();
 

@@ -1,14 +1,17 @@
 // The end of a session. Windows ends a program at logout or shutdown by sending its top-level
 // windows WM_QUERYENDSESSION and WM_ENDSESSION, and ends the process once WM_ENDSESSION has
 // returned. Here SIGTERM, SIGHUP and SIGINT mean the same: a handler only writes to a pipe (all
-// a signal handler may safely do), and the owner thread, watching that pipe from its event loop,
-// sends the two messages and then ends the process with exit code 0.
-#include <QSocketNotifier>
+// a signal handler may safely do); a thread of the layer reads that pipe and hands the end to the
+// owner thread as a cross-thread send, which sends the two messages and then ends the process
+// with exit code 0. Being a send, it is served wherever Windows' own messages would be: in the
+// event loop, and also while the owner waits in MsgWaitForMultipleObjects(QS_SENDMESSAGE).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
+#include <thread>
 
 #include "layer.h"
 
@@ -43,15 +46,28 @@ void end_session() {
     ::_exit(0);
 }
 
+// Blocks on the pipe's read end until a signal has come, then has the owner end the session.
+void watch_pipe() {
+    char byte;
+    while (::read(signal_pipe[0], &byte, 1) != 1) {
+        if (errno != EINTR) return;
+    }
+    run_on_owner(nullptr, [] {
+        end_session();
+        return LRESULT{0};
+    });
+}
+
 }  // namespace
 
 void watch_session_signals() {
     static bool watching = false;
     if (watching) return;
     watching = true;
-    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, [] { end_session(); });
+    if (::pipe2(signal_pipe, O_CLOEXEC) != 0) return;
+    // The handler must never block; the watcher does nothing else.
+    ::fcntl(signal_pipe[1], F_SETFL, O_NONBLOCK);
+    std::thread(watch_pipe).detach();
     struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);

@@ -1,4 +1,4 @@
-// SetTimer/KillTimer over Qt's precise timers on the owner thread.
+// SetTimer/KillTimer over Qt's precise timers on the owner thread, and the timer resolution.
 //
 // Qt reschedules a precise timer from "now" when its tick comes late, so ticks that fall due
 // while the owner is busy collapse into one, as Win32's WM_TIMER does: no backlog, no burst.
@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimerEvent>
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "layer.h"
@@ -77,6 +79,11 @@ bool kill_timer(HWND hwnd, UINT_PTR id) {
     return true;
 }
 
+// The timer resolutions asked for and not yet given back, by period. The timers here are precise
+// whatever is asked, so only Win32's books are kept: an end needs a begin of the same period.
+std::mutex resolution_mutex;
+std::map<UINT, int> resolutions_held;
+
 }  // namespace
 
 void kill_window_timers(HWND hwnd) {
@@ -119,6 +126,23 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
     if (!QCoreApplication::instance()) return FALSE;
     return static_cast<BOOL>(
         run_on_owner(hWnd, [=]() -> LRESULT { return kill_timer(hWnd, uIDEvent); }));
+}
+
+MMRESULT WINAPI timeBeginPeriod(UINT uPeriod) {
+    using namespace w32;
+    if (uPeriod == 0) return TIMERR_NOCANDO;
+    std::lock_guard<std::mutex> lock(resolution_mutex);
+    ++resolutions_held[uPeriod];
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT uPeriod) {
+    using namespace w32;
+    std::lock_guard<std::mutex> lock(resolution_mutex);
+    auto it = resolutions_held.find(uPeriod);
+    if (it == resolutions_held.end()) return TIMERR_NOCANDO;
+    if (--it->second == 0) resolutions_held.erase(it);
+    return TIMERR_NOERROR;
 }
 
 }  // extern "C"

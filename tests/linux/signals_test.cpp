@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "measure_harness.h"
@@ -14,31 +15,54 @@ namespace {
 const char* const kData = "C:\\data\\test.dat";
 const char* const kMemo = "C:\\data\\test.txt";
 
+// When the signal comes, and from where.
+enum When {
+    kIdle,        // the dialog's thread is in its message loop
+    kMidSample,   // the worker is inside a record's write, which then takes a while more
+    kCloseWaits,  // a close waits for the worker, which is inside a record's write
+};
+const char* const kWhenNames[] = {"", "_MidSample", "_WhileACloseWaits"};
+
+std::atomic<bool> g_session_ending{false};
+
+INT_PTR CALLBACK NoteTheSessionEnd(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYENDSESSION) g_session_ending = true;
+    return measure::SteppedDlgProc(hwnd, message, wParam, lParam);
+}
+
 // Records the dialog until the signal ends the process; never returns when all goes well.
-void RecordUntilSignalled(int sig, bool mid_sample) {
-    measure::Run(
+void RecordUntilSignalled(int sig, When when) {
+    measure::RunStepped(
         [&](HWND dlg) {
             SetDlgItemTextA(dlg, IDC_INTERVAL, "20");
             SetDlgItemTextA(dlg, IDC_MEMO, "ended by a signal");
             measure::Press(dlg, IDC_RECORD);
             if (!measure::WaitForCount(dlg, 3)) return;
-            if (mid_sample) {
-                // Raised by the worker inside a record's write, which then takes a while more.
+            if (when == kMidSample) {
                 w32::faults::Before(w32::faults::Call::WriteFile, [sig](const char*) {
                     kill(getpid(), sig);
                     Sleep(50);
+                });
+            } else if (when == kCloseWaits) {
+                w32::faults::Before(w32::faults::Call::WriteFile, [sig, dlg](const char*) {
+                    PostMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
+                    // The close's line is logged before its wait: from then on the dialog's
+                    // thread serves these reads of the log from that wait.
+                    measure::LogContains(dlg, "Stop save!");
+                    kill(getpid(), sig);
+                    harness::WaitFor([] { return g_session_ending.load(); });
                 });
             } else {
                 kill(getpid(), sig);
             }
             Sleep(10000);
         },
-        30000);
+        NoteTheSessionEnd, 30000);
 }
 
 struct SignalCase {
     int sig;
-    bool mid_sample;
+    When when;
 };
 
 // One case per test: a death test's child runs its test from the start up to that case.
@@ -50,7 +74,7 @@ TEST_P(Signals, EndTheProgramAsTheEndOfASessionDoes) {
     CreateDirectoryA("C:\\data", NULL);
     DeleteFileA(kData);
     DeleteFileA(kMemo);
-    EXPECT_EXIT(RecordUntilSignalled(row.sig, row.mid_sample), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(RecordUntilSignalled(row.sig, row.when), ::testing::ExitedWithCode(0), "");
     std::string memo, data;
     EXPECT_TRUE(measure::ReadFileText(kMemo, &memo));
     EXPECT_EQ(memo, "ended by a signal");
@@ -69,11 +93,12 @@ TEST_P(Signals, EndTheProgramAsTheEndOfASessionDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Each, Signals,
-    ::testing::Values(SignalCase{SIGTERM, false},  // kill, a service manager's stop, shutdown
-                      SignalCase{SIGHUP, false},   // the terminal or the session went away
-                      SignalCase{SIGINT, true}),   // Ctrl+C, while the worker is mid-sample
+    ::testing::Values(SignalCase{SIGTERM, kIdle},      // kill, a service manager's stop, shutdown
+                      SignalCase{SIGHUP, kIdle},       // the terminal or the session went away
+                      SignalCase{SIGINT, kMidSample},  // Ctrl+C, while the worker is mid-sample
+                      SignalCase{SIGTERM, kCloseWaits}),  // acted on inside the close's wait
     [](const ::testing::TestParamInfo<SignalCase>& info) {
-        return std::string(sigabbrev_np(info.param.sig)) + (info.param.mid_sample ? "_MidSample" : "");
+        return std::string(sigabbrev_np(info.param.sig)) + kWhenNames[info.param.when];
     });
 
 }  // namespace

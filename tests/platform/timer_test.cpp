@@ -1,4 +1,5 @@
-// SetTimer/KillTimer on the dialog's thread: ids, clamped periods, repetition, collapse.
+// SetTimer/KillTimer on the dialog's thread: ids, clamped periods, repetition, collapse; the
+// timer resolution's begins and ends.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -219,6 +220,23 @@ TEST(Timers, TicksDueWhileBusyCollapseIntoOne) {
             back_to_back += g_tick_times[i] - g_busy_end < 5;
         EXPECT_LE(back_to_back, 2);
     });
+}
+
+// A timer resolution is asked for and given back in pairs, per period; 0 ms is none at all.
+TEST(Timers, ResolutionIsAskedForAndGivenBackInPairs) {
+    EXPECT_EQ(timeBeginPeriod(0), MMRESULT(TIMERR_NOCANDO));
+    EXPECT_EQ(timeEndPeriod(0), MMRESULT(TIMERR_NOCANDO));
+    EXPECT_EQ(timeBeginPeriod(1), MMRESULT(TIMERR_NOERROR));
+    EXPECT_EQ(timeBeginPeriod(1), MMRESULT(TIMERR_NOERROR));
+    EXPECT_EQ(timeBeginPeriod(5), MMRESULT(TIMERR_NOERROR));
+    EXPECT_EQ(timeEndPeriod(1), MMRESULT(TIMERR_NOERROR));
+    EXPECT_EQ(timeEndPeriod(1), MMRESULT(TIMERR_NOERROR));
+#ifndef _WIN32
+    // Windows refuses an end that no begin of its period matches (the 5 ms begin does not);
+    // Wine does not count begins and accepts it: checked on the layer only.
+    EXPECT_EQ(timeEndPeriod(1), MMRESULT(TIMERR_NOCANDO));
+#endif
+    EXPECT_EQ(timeEndPeriod(5), MMRESULT(TIMERR_NOERROR));
 }
 
 }  // namespace

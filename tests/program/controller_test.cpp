@@ -2,6 +2,8 @@
 // pacing of the worker and the close.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
 #include <string>
 
 #include "measure_harness.h"
@@ -13,6 +15,73 @@ using measure::Press;
 namespace {
 
 const char* const kMemo = "C:\\data\\test.txt";
+
+#ifdef _WIN32
+// Wine's timeEndPeriod accepts an end that no begin matches, so there nothing would show an
+// unbalanced call. This executable's import slots for the two calls, which the program's calls go
+// through too, are pointed at wrappers that count the begins and refuse an unmatched end, as
+// Windows does.
+std::map<UINT, int> g_periods_begun;
+MMRESULT(WINAPI* g_begin_period)(UINT);
+MMRESULT(WINAPI* g_end_period)(UINT);
+
+MMRESULT WINAPI CountedBeginPeriod(UINT period) {
+    MMRESULT r = g_begin_period(period);
+    if (r == TIMERR_NOERROR) ++g_periods_begun[period];
+    return r;
+}
+
+MMRESULT WINAPI CountedEndPeriod(UINT period) {
+    if (g_periods_begun[period] == 0) return TIMERR_NOCANDO;
+    --g_periods_begun[period];
+    return g_end_period(period);
+}
+
+// Points this executable's import slot for winmm's `name` at `fn`; returns what it held, or NULL.
+template <class Fn>
+Fn ReplaceWinmmImport(const char* name, Fn fn) {
+    BYTE* base = (BYTE*)GetModuleHandleA(NULL);
+    IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
+    DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports); d->Name; ++d) {
+        if (lstrcmpiA((const char*)(base + d->Name), "winmm.dll") != 0) continue;
+        auto* names = (IMAGE_THUNK_DATA*)(base + d->OriginalFirstThunk);
+        auto* slots = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                strcmp((const char*)((IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData))->Name,
+                       name) != 0)
+                continue;
+            DWORD protect;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
+                           &protect);
+            Fn held = (Fn)slots->u1.Function;
+            slots->u1.Function = (ULONG_PTR)fn;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protect, &protect);
+            return held;
+        }
+    }
+    return NULL;
+}
+
+bool CountTimerResolutions() {
+    if (!g_begin_period) {
+        g_begin_period = ReplaceWinmmImport("timeBeginPeriod", &CountedBeginPeriod);
+        g_end_period = ReplaceWinmmImport("timeEndPeriod", &CountedEndPeriod);
+    }
+    return g_begin_period && g_end_period;
+}
+#else
+bool CountTimerResolutions() { return true; }  // the layer counts them
+#endif
+
+// True while the process holds a 1 ms timer resolution: an end then finds a begin to match, and
+// the resolution is asked for again.
+bool TimerResolutionHeld() {
+    if (timeEndPeriod(TIMER_RESOLUTION_MS) != TIMERR_NOERROR) return false;
+    timeBeginPeriod(TIMER_RESOLUTION_MS);
+    return true;
+}
 
 class Controller : public ::testing::Test {
 protected:
@@ -108,32 +177,32 @@ TEST_F(Controller, FirstSampleShowsCountOneAndZeroElapsedTime) {
 }
 
 // The interval field is read with room for nine characters and parsed as "%d" does; a field
-// that holds no number falls back to 100 ms and says so in the log.
+// that holds no number or a negative one falls back to 100 ms and says so in the log.
 TEST_F(Controller, IntervalFieldIsParsedLikeScanfD) {
+    const char* const not_a_number = "Interval is not a number: 100 ms used\r\n";
     struct Row {
         const char* field;
         int period;
-        bool logged;
+        const char* log;
     };
     const Row rows[] = {
-        {"100", 100, false},
-        {"  250ms", 250, false},     // leading blanks skipped, trailing letters ignored
-        {"-5", -5, false},           // passed on unchanged; the timer clamps it
-        {"1234567890123", 123456789, false},  // only nine characters are read
-        {"abc", 100, true},          // no number: the default, with a log line
-        {"", 100, true},
-        {"0", 0, false},             // passed on; the timer makes it its 10 ms minimum
-        {"+20", 20, false},          // a sign is part of a number
-        {"999999999", 999999999, false},  // nine digits, read whole
-        {"\xEF\xBC\x91\xEF\xBC\x90\xEF\xBC\x90", 100, true},  // full-width digits are no number
+        {"100", 100, ""},
+        {"  250ms", 250, ""},  // leading blanks skipped, trailing letters ignored
+        {"-5", 100, "Interval is negative: 100 ms used\r\n"},  // SetTimer would make it 24.8 days
+        {"1234567890123", 123456789, ""},                      // only nine characters are read
+        {"abc", 100, not_a_number},
+        {"", 100, not_a_number},
+        {"0", 0, ""},                  // passed on; the timer makes it its 10 ms minimum
+        {"+20", 20, ""},               // a sign is part of a number
+        {"999999999", 999999999, ""},  // nine digits, read whole
+        {"\xEF\xBC\x91\xEF\xBC\x90\xEF\xBC\x90", 100, not_a_number},  // full-width digits
     };
     measure::Run([&](HWND dlg) {
         for (const Row& row : rows) {
             SetDlgItemTextA(dlg, IDC_LOG, "");
             SetDlgItemTextA(dlg, IDC_INTERVAL, row.field);
             EXPECT_EQ(ReadInterval(), row.period) << "field \"" << row.field << "\"";
-            EXPECT_EQ(Log(dlg), row.logged ? "Interval is not a number: 100 ms used\r\n" : "")
-                << "field \"" << row.field << "\"";
+            EXPECT_EQ(Log(dlg), row.log) << "field \"" << row.field << "\"";
         }
     });
 }
@@ -245,38 +314,58 @@ TEST_F(Controller, StartRightAfterAStopDoesNotHandTheOldWorkerTheNewMode) {
 }
 
 // Presses 表示 from the count field's change notification, which the worker held in its sample
-// causes while a start waits for it: a press sent from another thread arrives just so.
+// causes while a start or a close waits for it: a press sent from another thread arrives just so.
 bool g_press_armed;
-INT_PTR CALLBACK PressWhileTheStartWaits(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+int g_state_after_press;
+INT_PTR CALLBACK PressWhileTheDialogWaits(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND && LOWORD(wParam) == IDC_COUNT && HIWORD(wParam) == EN_CHANGE &&
         g_press_armed) {
         g_press_armed = false;
         MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+        g_state_after_press = controllerState;
     }
     return measure::SteppedDlgProc(hwnd, message, wParam, lParam);
 }
 
-// A press that arrives while a start waits for the stopped worker is ignored: it would otherwise
-// start a second acquisition, whose worker the first start would then wait for without end.
-TEST_F(Controller, PressWhileAStartWaitsForTheStoppedWorkerIsIgnored) {
-    std::string log;
-    measure::RunStepped(
-        [&](HWND dlg) {
-            SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
-            Press(dlg, IDC_DISPLAY);
-            measure::OnDialogThread(dlg, [](HWND hwnd) {
-                measure::HoldWorkerInASample();
-                MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
-                g_press_armed = true;
-                MeasureDlgProc(hwnd, WM_COMMAND, IDC_RECORD, 0);
-            });
-            Press(dlg, IDC_RECORD);
-            ASSERT_TRUE(measure::WaitForWorkerIdle());
-            log = Log(dlg);
-        },
-        PressWhileTheStartWaits);
-    EXPECT_FALSE(g_press_armed);
-    EXPECT_EQ(log, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n");
+// A press that arrives while a start or a close waits for the stopped worker is ignored: it would
+// otherwise start an acquisition inside the wait, whose worker the wait would then wait for
+// without end.
+TEST_F(Controller, PressWhileAStartOrACloseWaitsForTheWorkerIsIgnored) {
+    struct Row {
+        const char* waiting;
+        int command;  // pressed on the dialog's thread while the worker is held in a sample
+        const char* log;
+    };
+    const Row rows[] = {
+        {"a start", IDC_RECORD, "Start display!\r\nStop display!\r\nStart save!\r\nStop save!\r\n"},
+        {"a close", IDCANCEL, "Start display!\r\nStop display!\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.waiting);
+        std::string log;
+        g_state_after_press = -1;
+        measure::RunStepped(
+            [&](HWND dlg) {
+                SetDlgItemTextA(dlg, IDC_INTERVAL, "60000");  // no tick but the test's own
+                Press(dlg, IDC_DISPLAY);
+                measure::OnDialogThread(dlg, [&](HWND hwnd) {
+                    measure::HoldWorkerInASample();
+                    if (row.command == IDC_RECORD) MeasureDlgProc(hwnd, WM_COMMAND, IDC_DISPLAY, 0);
+                    g_press_armed = true;
+                    MeasureDlgProc(hwnd, WM_COMMAND, row.command, 0);
+                    log = Log(hwnd);
+                });
+                if (row.command == IDC_RECORD) {
+                    Press(dlg, IDC_RECORD);
+                    ASSERT_TRUE(measure::WaitForWorkerIdle());
+                    log = Log(dlg);
+                }
+            },
+            PressWhileTheDialogWaits);
+        EXPECT_FALSE(g_press_armed);
+        EXPECT_EQ(g_state_after_press, 0);
+        EXPECT_EQ(log, row.log);
+    }
 }
 
 // Presses stop from the log's change notification once the worker's line has begun to arrive.
@@ -337,6 +426,30 @@ TEST_F(Controller, CloseWaitsForARunningOrFinishingWorker) {
         std::string memo;
         EXPECT_TRUE(measure::ReadFileText(kMemo, &memo));
         EXPECT_EQ(memo, row.memo);
+    }
+}
+
+// The timer ticks at the typed period on Windows only with a 1 ms timer resolution: the program
+// holds one while an acquisition runs, and gives it back at the stop or the close, however
+// quickly stops and starts follow one another.
+TEST_F(Controller, TimerResolutionIsHeldWhileAnAcquisitionRuns) {
+    ASSERT_TRUE(CountTimerResolutions());
+    ASSERT_FALSE(TimerResolutionHeld());
+    struct Row {
+        const char* presses;
+        int count;  // of 表示: odd leaves the acquisition running for the close
+    };
+    const Row rows[] = {{"start, stop", 2}, {"start, close", 1}, {"quick stops and starts", 5}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.presses);
+        bool held = false;
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+            for (int i = 0; i < row.count; ++i) Press(dlg, IDC_DISPLAY);
+            held = TimerResolutionHeld();
+        });
+        EXPECT_EQ(held, row.count % 2 == 1);
+        EXPECT_FALSE(TimerResolutionHeld()) << "after the close";
     }
 }
 
