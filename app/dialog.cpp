@@ -32,6 +32,9 @@ static void StartAcquisition(int state, const char* message) {
     startHeld = true;
     WaitForWorkerEnd();
     startHeld = false;
+    // A close served inside the wait has ended the dialog and released the events.
+    if (closing)
+        return;
     controllerState = state;
     SetMode(controllerState);
     StartWorker();
