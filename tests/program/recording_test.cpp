@@ -298,6 +298,50 @@ TEST_F(Recording, MemoIsSavedAsTypedByEveryAcquisition) {
     }
 }
 
+// A data file that passes 4 GB during a recording (days of samples; here the file is extended
+// sparsely between two lines): the next records land at its end, the header stays as it was.
+TEST_F(Recording, FilePastFourGiBGetsTheNextRecordsAtItsEnd) {
+    const LONGLONG extended = 0x100000000LL + 10;
+    std::string log;
+    int extended_after = 0;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 3));
+        // Opened between two lines (during a line the worker holds the file).
+        HANDLE h = INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(harness::WaitFor([&] {
+            h = CreateFileA(kData, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+            return h != INVALID_HANDLE_VALUE;
+        }));
+        LONG high = (LONG)(extended >> 32);
+        SetFilePointer(h, (LONG)extended, &high, FILE_BEGIN);
+        EXPECT_TRUE(SetEndOfFile(h)) << "error " << GetLastError();
+        CloseHandle(h);
+        extended_after = measure::Count(dlg);
+        ASSERT_TRUE(measure::WaitForCount(dlg, extended_after + 3));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+    // Before the extension: the header and the first records, then zeros.
+    std::string head, tail;
+    ASSERT_TRUE(ReadFileText(kData, &head, 0, 4096));
+    head.resize(strlen(head.c_str()));
+    EXPECT_EQ(head.rfind(kHeader, 0), 0u);
+    std::vector<Record> records = Records(head);
+    ASSERT_GE(records.size(), 1u);
+    // After it: the records that follow, numbered on from the last one before it.
+    ASSERT_TRUE(ReadFileText(kData, &tail, extended));
+    std::vector<Record> later = Records(kHeader + tail);
+    ASSERT_GE(later.size(), 2u);
+    records.insert(records.end(), later.begin(), later.end());
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].number, std::to_string(i + 1));
+    EXPECT_GE((int)records.size(), extended_after + 2);
+    DeleteFileA(kData);
+}
+
 HANDLE OpenReader() {
     return CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
