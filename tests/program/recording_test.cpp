@@ -55,6 +55,16 @@ std::vector<Record> Records(const std::string& data) {
     return records;
 }
 
+// Opens the data file once the worker is between two lines (during a line it holds the file).
+HANDLE OpenBetweenLines(DWORD access, DWORD share) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    harness::WaitFor([&] {
+        h = CreateFileA(kData, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        return h != INVALID_HANDLE_VALUE;
+    });
+    return h;
+}
+
 TEST_F(Recording, DataFileHoldsHeaderAndOneRecordPerSample) {
     std::string data, memo;
     measure::Run([&](HWND dlg) {
@@ -212,13 +222,8 @@ TEST_F(Recording, FileHeldOpenBrieflyByAnotherReaderLosesNoRecord) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-        // The reader gets in between two lines (during a line the worker holds the file).
-        HANDLE reader = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(harness::WaitFor([&] {
-            reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-            return reader != INVALID_HANDLE_VALUE;
-        }));
+        HANDLE reader = OpenBetweenLines(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         int held_at = measure::Count(dlg);
         Sleep(40);  // the reader keeps the file for a few sampling intervals
         CloseHandle(reader);
@@ -308,12 +313,8 @@ TEST_F(Recording, FilePastFourGiBGetsTheNextRecordsAtItsEnd) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-        // Opened between two lines (during a line the worker holds the file).
-        HANDLE h = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(harness::WaitFor([&] {
-            h = CreateFileA(kData, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-            return h != INVALID_HANDLE_VALUE;
-        }));
+        HANDLE h = OpenBetweenLines(GENERIC_WRITE, 0);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
         LONG high = (LONG)(extended >> 32);
         SetFilePointer(h, (LONG)extended, &high, FILE_BEGIN);
         EXPECT_TRUE(SetEndOfFile(h)) << "error " << GetLastError();
@@ -381,11 +382,8 @@ TEST_F(Recording, FileHeldForASecondReportsTheLossAndKeepsThePace) {
             } else {
                 Press(dlg, IDC_RECORD);
                 ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-                // The reader gets in between two lines (during a line the worker holds the file).
-                ASSERT_TRUE(harness::WaitFor([&] {
-                    reader = OpenReader();
-                    return reader != INVALID_HANDLE_VALUE;
-                }));
+                reader = OpenBetweenLines(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                ASSERT_NE(reader, INVALID_HANDLE_VALUE);
             }
             int held_at = measure::Count(dlg);
             Sleep(1000);
