@@ -13,6 +13,7 @@ struct Plan {
     int skip = 0;
     int count = 0;
     DWORD error = 0;
+    DWORD bytes = 0;  // what each failing WriteFile writes first
     int calls = 0;
     Hook before;
     Hook every;
@@ -28,14 +29,21 @@ Plan& plan(Call call) {
     return plans[static_cast<int>(call)];
 }
 
-}  // namespace
-
-void Fail(Call call, int skip, int count, DWORD error) {
+void set_plan(Call call, int skip, int count, DWORD error, DWORD bytes) {
     std::lock_guard<std::mutex> lock(plan_mutex());
     Plan& p = plan(call);
     p.skip = skip;
     p.count = count;
     p.error = error;
+    p.bytes = bytes;
+}
+
+}  // namespace
+
+void Fail(Call call, int skip, int count, DWORD error) { set_plan(call, skip, count, error, 0); }
+
+void FillDisk(int skip, int count, DWORD bytes) {
+    set_plan(Call::WriteFile, skip, count, ERROR_DISK_FULL, bytes);
 }
 
 void Before(Call call, Hook fn) {
@@ -61,7 +69,7 @@ int Calls(Call call) {
 
 }  // namespace faults
 
-bool inject_fault(faults::Call call, const char* name) {
+bool inject_fault(faults::Call call, const char* name, DWORD* bytes) {
     faults::Hook before, every;
     DWORD error = 0;
     {
@@ -75,6 +83,7 @@ bool inject_fault(faults::Call call, const char* name) {
         } else if (p.count > 0) {
             --p.count;
             error = p.error;
+            if (bytes && *bytes > p.bytes) *bytes = p.bytes;
         }
     }
     if (before) before(name);

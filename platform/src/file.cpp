@@ -193,6 +193,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     using namespace w32;
     auto file = find_file(hFile);
     if (!file) return INVALID_SET_FILE_POINTER;
+    W32_FAULT(SetFilePointer, nullptr, INVALID_SET_FILE_POINTER);
     // Without a high part the distance is a signed 32-bit value.
     const LONGLONG distance =
         lpDistanceToMoveHigh
@@ -208,6 +209,10 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
             break;
         case FILE_CURRENT:
             base = ::lseek(fd, 0, SEEK_CUR);
+            if (base < 0) {
+                set_error(error_from_errno(errno));
+                return INVALID_SET_FILE_POINTER;
+            }
             break;
         case FILE_END:
             if (::fstat(fd, &st) != 0) {
@@ -220,12 +225,17 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
             set_error(ERROR_INVALID_PARAMETER);
             return INVALID_SET_FILE_POINTER;
     }
-    const LONGLONG position = base + distance;
+    LONGLONG position = 0;
+    if (__builtin_add_overflow(base, distance, &position)) {
+        set_error(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
     if (position < 0) {
         set_error(ERROR_NEGATIVE_SEEK);
         return INVALID_SET_FILE_POINTER;
     }
-    // A position past 4 GB cannot be reported without the high part.
+    // Without the high part a position past 4 GB cannot be reported: the call fails and the
+    // pointer stays where it was, as Win32 documents (Wine moves it and returns the low part).
     if (!lpDistanceToMoveHigh && position > 0xFFFFFFFFLL) {
         set_error(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -241,19 +251,41 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     return low;
 }
 
+// The file ends at the pointer: cut back or extended (with zeros, sparsely on Linux).
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+    using namespace w32;
+    auto file = find_file(hFile);
+    if (!file) return FALSE;
+    if (!(file->access & GENERIC_WRITE)) {
+        set_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const int fd = file->fd.get();
+    const off_t position = ::lseek(fd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(fd, position) != 0) {
+        set_error(error_from_errno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     using namespace w32;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     auto file = find_file(hFile);
-    if (file) W32_FAULT(WriteFile, nullptr, FALSE);
-    const int fd = prepare_io(file.get(), GENERIC_WRITE, lpBuffer, nNumberOfBytesToWrite,
-                              lpOverlapped);
+    // A planned failure (test builds) may let the first bytes through before it fails, as a
+    // disk that fills up in the middle of a write does.
+    DWORD count = nNumberOfBytesToWrite;
+    const bool planned_failure = file && W32_WRITE_FAULT(&count);
+    const DWORD planned_error = planned_failure ? GetLastError() : ERROR_SUCCESS;
+    if (planned_failure && count == 0) return FALSE;
+    const int fd = prepare_io(file.get(), GENERIC_WRITE, lpBuffer, count, lpOverlapped);
     if (fd < 0) return FALSE;
     const char* p = static_cast<const char*>(lpBuffer);
     DWORD done = 0;
-    while (done < nNumberOfBytesToWrite) {
-        ssize_t n = ::write(fd, p + done, nNumberOfBytesToWrite - done);
+    while (done < count) {
+        ssize_t n = ::write(fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
@@ -263,6 +295,10 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         done += static_cast<DWORD>(n);
     }
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    if (planned_failure) {
+        set_error(planned_error);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -58,17 +58,22 @@ void set_error(DWORD code);
 }  // namespace w32
 #include "w32_faults.h"
 namespace w32 {
-bool inject_fault(faults::Call call, const char* name);
+// `bytes`, given for WriteFile, is cut to what a failing write lets through before it fails.
+bool inject_fault(faults::Call call, const char* name, DWORD* bytes = nullptr);
 // Undoes faults::HandleRing: the table has all its values again.
 void end_handle_ring();
 #define W32_FAULT(call, name, result) \
     do { \
         if (::w32::inject_fault(::w32::faults::Call::call, name)) return result; \
     } while (0)
+// WriteFile's: true when this write is to fail, its error set and `*bytes` cut to what it
+// writes first.
+#define W32_WRITE_FAULT(bytes) ::w32::inject_fault(::w32::faults::Call::WriteFile, nullptr, bytes)
 #else
 #define W32_FAULT(call, name, result) \
     do { \
     } while (0)
+#define W32_WRITE_FAULT(bytes) false
 #endif
 
 // ---- sync.cpp: one lock and one condition for every wait in the process ----

@@ -12,11 +12,24 @@ namespace faults {
 
 // Ellipse's hook runs while the call holds its DC. DcInUse is no call: it counts the GDI calls
 // refused because another thread was using their DC.
-enum class Call { CreateEventA, SetTimer, CreateFileA, WriteFile, Ellipse, DcInUse, Count };
+enum class Call {
+    CreateEventA,
+    SetTimer,
+    CreateFileA,
+    WriteFile,
+    SetFilePointer,
+    Ellipse,
+    DcInUse,
+    Count
+};
 
 // After `skip` more calls of `call` that go through, the next `count` calls fail, each setting
 // `error` as the thread's last error.
 void Fail(Call call, int skip, int count, DWORD error);
+// As Fail(Call::WriteFile, skip, count, ERROR_DISK_FULL), as on a disk that fills up in the
+// middle of a write: each failing write first writes up to `bytes` bytes of its buffer and
+// reports them written.
+void FillDisk(int skip, int count, DWORD bytes);
 // What a hook is given: the file name of a CreateFileA, else nullptr.
 using Hook = std::function<void(const char* name)>;
 // Runs `fn` once, on whichever thread makes the next call of `call`, before that call proceeds.

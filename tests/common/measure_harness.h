@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -94,16 +95,27 @@ inline bool LogContains(HWND dlg, const std::string& text, DWORD timeout_ms = 10
                             timeout_ms);
 }
 
-// Reads a whole file through the Win32 API; false if it cannot be opened.
-inline bool ReadFileText(const char* path, std::string* text) {
+// Reads a file through the Win32 API, from offset `from` (which may lie past 4 GB) up to `most`
+// bytes, by default all of it; false if it cannot be opened or the offset reached.
+inline bool ReadFileText(const char* path, std::string* text, LONGLONG from = 0,
+                         size_t most = std::string::npos) {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     text->clear();
+    LONG high = (LONG)(from >> 32);
+    SetLastError(ERROR_SUCCESS);
+    if (SetFilePointer(h, (LONG)from, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != ERROR_SUCCESS) {
+        CloseHandle(h);
+        return false;
+    }
     char buf[4096];
     DWORD got = 0;
-    while (ReadFile(h, buf, sizeof buf, &got, NULL) && got > 0)
+    while (text->size() < most &&
+           ReadFile(h, buf, (DWORD)std::min(sizeof buf, most - text->size()), &got, NULL) &&
+           got > 0)
         text->append(buf, got);
     CloseHandle(h);
     return true;

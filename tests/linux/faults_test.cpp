@@ -202,6 +202,7 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         const char* line;  // the report, exactly `times` times in the log
         int times;
         bool memo;         // whether the memo file is there afterwards
+        DWORD bytes = 0;   // WriteFile only: what each failing write lets through first
     };
     const Row rows[] = {
         // Both events of the worker missing: two reports, never a sample run unpaced.
@@ -216,6 +217,14 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         // The disk fills up after four records for ten lines: one report for all of them.
         {"disk full", Call::WriteFile, 5, 10, ERROR_DISK_FULL, IDC_RECORD, 30,
          "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, true},
+        // The same with the disk filling up in the middle of a line: each failing write leaves
+        // a fragment, which is cut off again, so that no record is torn.
+        {"disk full mid-line", Call::WriteFile, 5, 10, ERROR_DISK_FULL, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, true, 7},
+        // The end of the file cannot be reached for ten lines: they are lost as unwritable lines
+        // are, and nothing is written where the pointer happens to be.
+        {"end not reached", Call::SetFilePointer, 5, 10, ERROR_INVALID_PARAMETER, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (error 87)\r\n", 1, true},
         // The memo file cannot be created: reported with its path.
         {"memo create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_DISPLAY, 3,
          "Error: cannot write memo C:\\data\\test.txt (access denied)\r\n", 1, false},
@@ -229,13 +238,19 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         DeleteFileA(kMemo);
         w32::faults::Reset();
         const bool at_start = row.call == Call::CreateEventA;
-        if (at_start) w32::faults::Fail(row.call, row.skip, row.count, row.error);
+        auto plan = [&] {
+            if (row.bytes > 0)
+                w32::faults::FillDisk(row.skip, row.count, row.bytes);
+            else
+                w32::faults::Fail(row.call, row.skip, row.count, row.error);
+        };
+        if (at_start) plan();
         std::string log, count;
         bool idle = false;
         INT_PTR exit_code = measure::Run([&](HWND dlg) {
             SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
             SetDlgItemTextA(dlg, IDC_MEMO, "memo");
-            if (!at_start) w32::faults::Fail(row.call, row.skip, row.count, row.error);
+            if (!at_start) plan();
             Press(dlg, row.button);
             if (row.samples > 0)
                 EXPECT_TRUE(measure::WaitForCount(dlg, row.samples));

@@ -43,6 +43,15 @@ std::string contents(const std::string& path) {
     return text.substr(0, got);
 }
 
+// Moves the pointer by a 64-bit distance; the new position, or -1 when the move fails.
+LONGLONG move_pointer(HANDLE h, LONGLONG distance, DWORD method) {
+    LONG high = (LONG)(distance >> 32);
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = SetFilePointer(h, (LONG)distance, &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return -1;
+    return (LONGLONG)(((ULONGLONG)(DWORD)high << 32) | low);
+}
+
 bool exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -215,6 +224,79 @@ TEST_F(Files, FilePointerPlacesTheNextWrite) {
     EXPECT_EQ(5u, SetFilePointer(h, 0, NULL, FILE_CURRENT));
     CloseHandle(h);
     EXPECT_EQ("aXcde", contents(path));
+}
+
+// A file past 4 GB, as a long recording makes one: extended (sparsely) with SetEndOfFile, the
+// pointer moved with and without its high part, and the file cut back again.
+TEST_F(Files, PositionsPastFourGiB) {
+    const LONGLONG k4G = 0x100000000LL;
+    const std::string path = in_data("big.dat");
+    made(path);
+    HANDLE h = open_file(path, CREATE_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_TRUE(write_text(h, "head"));
+    ASSERT_EQ(k4G + 10, move_pointer(h, k4G + 10, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h)) << "error " << GetLastError();
+    DWORD size_high = 0xdeadbeef;
+    EXPECT_EQ(10u, GetFileSize(h, &size_high));
+    EXPECT_EQ(1u, size_high);
+
+    struct Row {
+        const char* what;
+        LONGLONG from;  // the pointer before the move
+        DWORD method;
+        LONGLONG distance;
+        bool with_high;
+        LONGLONG to;  // -1: the move fails with `error` and the pointer stays at `from`
+        DWORD error;
+    } rows[] = {
+        {"end, with the high part", 0, FILE_END, 0, true, k4G + 10, 0},
+        {"begin, past 4 GiB", 0, FILE_BEGIN, k4G + 3, true, k4G + 3, 0},
+        {"back across 4 GiB", k4G + 10, FILE_CURRENT, -20, true, k4G - 10, 0},
+        // Without the high part the new position must fit in 32 bits, wherever the move starts.
+        {"end, without the high part", 0, FILE_END, 0, false, -1, ERROR_INVALID_PARAMETER},
+        {"across 4 GiB, without the high part", k4G - 10, FILE_CURRENT, 20, false, -1,
+         ERROR_INVALID_PARAMETER},
+        {"back below 4 GiB, without the high part", k4G + 10, FILE_CURRENT, -20, false, k4G - 10,
+         0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(row.from, move_pointer(h, row.from, FILE_BEGIN));
+        LONG high = (LONG)(row.distance >> 32);
+        SetLastError(0xdeadbeef);
+        DWORD low = SetFilePointer(h, (LONG)row.distance, row.with_high ? &high : NULL, row.method);
+        DWORD error = GetLastError();
+        LONGLONG now = move_pointer(h, 0, FILE_CURRENT);
+#ifdef _WIN32
+        // Wine moves the pointer anyway and returns the low part, where Windows' documentation
+        // says that the call fails and the pointer stays: under Wine either is accepted, while
+        // the layer is held to the documentation.
+        const LONGLONG wine_to = (row.method == FILE_END ? k4G + 10 : row.from) + row.distance;
+        if (row.to < 0 && low == (DWORD)wine_to && now == wine_to) continue;
+#endif
+        if (row.to < 0) {
+            EXPECT_EQ(INVALID_SET_FILE_POINTER, low);
+            EXPECT_EQ(row.error, error);
+            EXPECT_EQ(row.from, now) << "the pointer moved";
+        } else {
+            EXPECT_EQ((DWORD)row.to, low);
+            if (row.with_high) EXPECT_EQ((LONG)(row.to >> 32), high);
+            EXPECT_EQ(row.to, now);
+        }
+    }
+
+    // Written past 4 GiB, then cut back: what lies before the cut stays.
+    ASSERT_EQ(k4G + 10, move_pointer(h, 0, FILE_END));
+    EXPECT_TRUE(write_text(h, "tail"));
+    EXPECT_EQ(14u, GetFileSize(h, &size_high));
+    ASSERT_EQ(4, move_pointer(h, 4, FILE_BEGIN));
+    EXPECT_TRUE(SetEndOfFile(h)) << "error " << GetLastError();
+    EXPECT_EQ(4u, GetFileSize(h, &size_high));
+    EXPECT_EQ(0u, size_high);
+    EXPECT_EQ(4, move_pointer(h, 0, FILE_CURRENT)) << "the pointer stays at the cut";
+    CloseHandle(h);
+    EXPECT_EQ("head", contents(path));
 }
 
 TEST_F(Files, DotDotNeverClimbsAboveTheDriveRoot) {
@@ -407,6 +489,9 @@ TEST_F(Files, WriteOnABadHandleFailsCleanly) {
         EXPECT_FALSE(WriteFile(c.h, "x", 1, &written, NULL));
         EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
         EXPECT_EQ(0u, written);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(SetEndOfFile(c.h));
+        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
     }
     CloseHandle(event);
 }

@@ -55,6 +55,16 @@ std::vector<Record> Records(const std::string& data) {
     return records;
 }
 
+// Opens the data file once the worker is between two lines (during a line it holds the file).
+HANDLE OpenBetweenLines(DWORD access, DWORD share) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    harness::WaitFor([&] {
+        h = CreateFileA(kData, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        return h != INVALID_HANDLE_VALUE;
+    });
+    return h;
+}
+
 TEST_F(Recording, DataFileHoldsHeaderAndOneRecordPerSample) {
     std::string data, memo;
     measure::Run([&](HWND dlg) {
@@ -212,13 +222,8 @@ TEST_F(Recording, FileHeldOpenBrieflyByAnotherReaderLosesNoRecord) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-        // The reader gets in between two lines (during a line the worker holds the file).
-        HANDLE reader = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(harness::WaitFor([&] {
-            reader = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-            return reader != INVALID_HANDLE_VALUE;
-        }));
+        HANDLE reader = OpenBetweenLines(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         int held_at = measure::Count(dlg);
         Sleep(40);  // the reader keeps the file for a few sampling intervals
         CloseHandle(reader);
@@ -298,6 +303,46 @@ TEST_F(Recording, MemoIsSavedAsTypedByEveryAcquisition) {
     }
 }
 
+// A data file that passes 4 GB during a recording (days of samples; here the file is extended
+// sparsely between two lines): the next records land at its end, the header stays as it was.
+TEST_F(Recording, FilePastFourGiBGetsTheNextRecordsAtItsEnd) {
+    const LONGLONG extended = 0x100000000LL + 10;
+    std::string log;
+    int extended_after = 0;
+    measure::Run([&](HWND dlg) {
+        SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForCount(dlg, 3));
+        HANDLE h = OpenBetweenLines(GENERIC_WRITE, 0);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        LONG high = (LONG)(extended >> 32);
+        SetFilePointer(h, (LONG)extended, &high, FILE_BEGIN);
+        EXPECT_TRUE(SetEndOfFile(h)) << "error " << GetLastError();
+        CloseHandle(h);
+        extended_after = measure::Count(dlg);
+        ASSERT_TRUE(measure::WaitForCount(dlg, extended_after + 3));
+        Press(dlg, IDC_RECORD);
+        ASSERT_TRUE(measure::WaitForWorkerIdle());
+        log = Log(dlg);
+    });
+    EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+    // Before the extension: the header and the first records, then zeros.
+    std::string head, tail;
+    ASSERT_TRUE(ReadFileText(kData, &head, 0, 4096));
+    head.resize(strlen(head.c_str()));
+    EXPECT_EQ(head.rfind(kHeader, 0), 0u);
+    std::vector<Record> records = Records(head);
+    ASSERT_GE(records.size(), 1u);
+    // After it: the records that follow, numbered on from the last one before it.
+    ASSERT_TRUE(ReadFileText(kData, &tail, extended));
+    std::vector<Record> later = Records(kHeader + tail);
+    ASSERT_GE(later.size(), 2u);
+    records.insert(records.end(), later.begin(), later.end());
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].number, std::to_string(i + 1));
+    EXPECT_GE((int)records.size(), extended_after + 2);
+    DeleteFileA(kData);
+}
+
 HANDLE OpenReader() {
     return CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -337,11 +382,8 @@ TEST_F(Recording, FileHeldForASecondReportsTheLossAndKeepsThePace) {
             } else {
                 Press(dlg, IDC_RECORD);
                 ASSERT_TRUE(measure::WaitForCount(dlg, 3));
-                // The reader gets in between two lines (during a line the worker holds the file).
-                ASSERT_TRUE(harness::WaitFor([&] {
-                    reader = OpenReader();
-                    return reader != INVALID_HANDLE_VALUE;
-                }));
+                reader = OpenBetweenLines(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+                ASSERT_NE(reader, INVALID_HANDLE_VALUE);
             }
             int held_at = measure::Count(dlg);
             Sleep(1000);
