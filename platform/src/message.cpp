@@ -252,7 +252,21 @@ LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     sync_cv().notify_all();
     // ... and one in Qt's event loop.
     if (wake) post_to_owner(serve_sends_call);
+    // The target may have been destroyed after the caller's check and before the send was
+    // queued, once its pending sends were released: then nothing would ever serve this one.
+    const bool target_gone = target && !find_window(target);
     std::unique_lock<std::mutex> lock(sync_mutex());
+    if (target_gone) {
+        auto& sends = queues().sends;
+        for (auto it = sends.begin(); it != sends.end(); ++it) {
+            if (*it == p) {
+                sends.erase(it);
+                p->result = 0;
+                p->done = true;
+                break;
+            }
+        }
+    }
     sync_cv().wait(lock, [&] { return p->done; });
     return p->result;
 }
