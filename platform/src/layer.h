@@ -51,6 +51,17 @@ std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 
+// ---- names, for every file ----
+
+// Win32 matches class, resource and file names whatever their letter case: the layer compares
+// them folded to lower case. Only ASCII letters fold; other UTF-8 or UTF-16 units stay.
+template <class Text>
+Text fold_case(Text s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<typename Text::value_type>(c - 'A' + 'a');
+    return s;
+}
+
 // ---- faults.cpp (test builds only): planned failures of chosen calls ----
 // W32_FAULT(call, name, result) makes the calling function return `result`, its error set, when a
 // test has planned a failure of that call; in the shipped library it is nothing at all.

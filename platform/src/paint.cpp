@@ -33,7 +33,7 @@ struct ClassInfo {
 // Class names are case-insensitive.
 std::string key_of(const char* name) {
     std::string k(name);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    k = fold_case(k);
     return k;
 }
 

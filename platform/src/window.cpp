@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QWidget>
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "layer.h"
@@ -15,12 +14,6 @@ namespace {
 std::mutex& tree_mutex() {
     static std::mutex m;
     return m;
-}
-
-std::string lower(const char* s) {
-    std::string out(s ? s : "");
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 std::shared_ptr<Window> find_or_fail(HWND hwnd) {
@@ -401,7 +394,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     std::string text = lpWindowName ? lpWindowName : "";
     QFont font = parent_widget ? parent_widget->font() : QApplication::font();
 
-    const std::string cls = lower(lpClassName);
+    const std::string cls = fold_case(std::string(lpClassName));
     std::shared_ptr<Window> w;
     bool builtin = true;
     if (cls == "button")
