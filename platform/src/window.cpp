@@ -109,6 +109,30 @@ std::shared_ptr<Window> find_window(HWND hwnd) {
     return w->destroyed ? nullptr : w;
 }
 
+std::vector<std::shared_ptr<Window>> child_windows(HWND parent) {
+    std::vector<std::shared_ptr<Window>> out;
+    auto p = find_window(parent);
+    if (!p) return out;
+    std::vector<HWND> kids;
+    {
+        std::lock_guard<std::mutex> lock(tree_mutex());
+        kids = p->children;
+    }
+    for (HWND k : kids)
+        if (auto c = find_window(k)) out.push_back(c);
+    return out;
+}
+
+HWND dialog_of(HWND h) {
+    while (h) {
+        auto w = find_window(h);
+        if (!w) return nullptr;
+        if (w->class_name == "#32770") return h;
+        h = w->parent;
+    }
+    return nullptr;
+}
+
 LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto w = find_window(hwnd);
     if (!w || !w->proc) return 0;
@@ -147,6 +171,17 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));  // a 32-bit image base
 }
 
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    using namespace w32;
+    if (!find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    // Every window belongs to the owner thread.
+    if (lpdwProcessId) *lpdwProcessId = 1;
+    return static_cast<DWORD>(run_on_owner(hWnd, [] { return LRESULT(GetCurrentThreadId()); }));
+}
+
 BOOL WINAPI IsWindow(HWND hWnd) { return w32::find_window(hWnd) != nullptr; }
 
 HWND WINAPI GetParent(HWND hWnd) {
@@ -158,17 +193,9 @@ HWND WINAPI GetParent(HWND hWnd) {
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
     using namespace w32;
-    auto dlg = find_or_fail(hDlg);
-    if (!dlg) return nullptr;
-    std::vector<HWND> kids;
-    {
-        std::lock_guard<std::mutex> lock(tree_mutex());
-        kids = dlg->children;
-    }
-    for (HWND k : kids) {
-        auto c = find_window(k);
-        if (c && c->id == nIDDlgItem) return k;
-    }
+    if (!find_or_fail(hDlg)) return nullptr;
+    for (const auto& c : child_windows(hDlg))
+        if (c->id == nIDDlgItem) return c->hwnd;
     set_error(ERROR_CONTROL_ID_NOT_FOUND);
     return nullptr;
 }
