@@ -7,17 +7,27 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QWidget>
+#include <deque>
 
 #include "layer.h"
 
 namespace w32 {
 namespace {
 
+// The posted message that holds a kept key's place in the queue. It carries only the key's
+// number: the key itself stays here, so a program that removes the message loses the key, as it
+// would lose a WM_KEYDOWN, and nothing is owned by a message.
 const UINT kToolkitKey = WM_USER - 1;
+
 struct HeldKey {
+    WPARAM number;
     QPointer<QWidget> widget;
     std::unique_ptr<QKeyEvent> event;
 };
+
+// Owner thread only, oldest first.
+std::deque<HeldKey> g_held;
+WPARAM g_last_number = 0;
 bool g_replaying = false;  // a kept key is being handed back to its widget
 
 // The virtual key of a toolkit key that the dialog manager owns while the focus is on `focus`;
@@ -65,8 +75,8 @@ protected:
         const WPARAM vk = owned_key(*key, *f);
         if (!vk) {
             if (ev->type() == QEvent::ShortcutOverride) return false;
-            auto* held = new HeldKey{widget, std::unique_ptr<QKeyEvent>(key->clone())};
-            PostMessageA(focus, kToolkitKey, 0, reinterpret_cast<LPARAM>(held));
+            g_held.push_back({++g_last_number, widget, std::unique_ptr<QKeyEvent>(key->clone())});
+            PostMessageA(focus, kToolkitKey, g_last_number, 0);
             return true;
         }
         if (ev->type() == QEvent::ShortcutOverride) {
@@ -93,10 +103,14 @@ void install_key_route() {
 
 bool replay_toolkit_key(const MSG& msg) {
     if (msg.message != kToolkitKey) return false;
-    std::unique_ptr<HeldKey> held(reinterpret_cast<HeldKey*>(msg.lParam));
-    if (held && held->widget) {
+    // Keys held before this one lost their messages to the program: they are dropped.
+    while (!g_held.empty() && g_held.front().number < msg.wParam) g_held.pop_front();
+    if (g_held.empty() || g_held.front().number != msg.wParam) return true;
+    const HeldKey held = std::move(g_held.front());
+    g_held.pop_front();
+    if (held.widget) {
         g_replaying = true;
-        QCoreApplication::sendEvent(held->widget, held->event.get());
+        QCoreApplication::sendEvent(held.widget, held.event.get());
         g_replaying = false;
     }
     return true;
