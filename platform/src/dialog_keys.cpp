@@ -14,17 +14,54 @@ bool is_push_button(HWND h) {
 
 bool usable(const Window& c) { return (c.style & WS_VISIBLE) && !(c.style & WS_DISABLED); }
 
-// The dialog's controls in template order and where `hCtl` stands among them (-1 if it is not
-// one); false, with Win32's error, for a window that is not there.
-bool dialog_children(HWND hDlg, HWND hCtl, std::vector<std::shared_ptr<Window>>* kids, int* at) {
+using Controls = std::vector<std::shared_ptr<Window>>;
+
+// The next tab stop from the control at `at` (or from before the first, or after the last),
+// round the dialog once.
+HWND next_tab_stop(const Controls& kids, int at, HWND hCtl, bool back) {
+    const int n = static_cast<int>(kids.size());
+    for (int step = 1; step <= n; ++step) {
+        int i = at < 0 ? (back ? n - step : step - 1) : ((at + (back ? -step : step)) % n + n) % n;
+        if (usable(*kids[i]) && (kids[i]->style & WS_TABSTOP)) return kids[i]->hwnd;
+    }
+    // No tab stop at all: the focus stays, or goes to the first control that can take it.
+    if (hCtl) return hCtl;
+    for (const auto& c : kids)
+        if (usable(*c)) return c->hwnd;
+    return nullptr;
+}
+
+// The next control of the group of the control at `at`: from the last WS_GROUP control at or
+// before it, up to the next one.
+HWND next_in_group(const Controls& kids, int at, HWND hCtl, bool back) {
+    const int n = static_cast<int>(kids.size());
+    if (at < 0) at = 0;
+    if (n == 0) return nullptr;
+    int first = at;
+    while (first > 0 && !(kids[first]->style & WS_GROUP)) --first;
+    int end = at + 1;
+    while (end < n && !(kids[end]->style & WS_GROUP)) ++end;
+    const int size = end - first;
+    for (int step = 1; step < size; ++step) {
+        int i = first + ((at - first + (back ? -step : step)) % size + size) % size;
+        if (usable(*kids[i])) return kids[i]->hwnd;
+    }
+    return hCtl;
+}
+
+// What `next` finds among the dialog's controls, in template order, from where `hCtl` stands
+// among them (-1 if it is not one); NULL, with Win32's error, for a window that is not there.
+HWND next_control(HWND hDlg, HWND hCtl, BOOL bPrevious,
+                  HWND (*next)(const Controls&, int, HWND, bool)) {
     if (!find_window(hDlg)) {
         set_error(ERROR_INVALID_WINDOW_HANDLE);
-        return false;
+        return nullptr;
     }
-    *kids = child_windows(hDlg);
-    for (int i = 0; i < static_cast<int>(kids->size()); ++i)
-        if ((*kids)[i]->hwnd == hCtl) *at = i;
-    return true;
+    const Controls kids = child_windows(hDlg);
+    int at = -1;
+    for (int i = 0; i < static_cast<int>(kids.size()); ++i)
+        if (kids[i]->hwnd == hCtl) at = i;
+    return next(kids, at, hCtl, bPrevious != FALSE);
 }
 
 // The default border: on the focused push button, else on the dialog's default button.
@@ -188,43 +225,11 @@ bool dialog_message(const MSG& msg) {
 extern "C" {
 
 HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
-    using namespace w32;
-    std::vector<std::shared_ptr<Window>> kids;
-    int at = -1;
-    if (!dialog_children(hDlg, hCtl, &kids, &at)) return nullptr;
-    const int n = static_cast<int>(kids.size());
-    // From the control (or from before the first, or after the last), round the dialog once.
-    for (int step = 1; step <= n; ++step) {
-        int i = at < 0 ? (bPrevious ? n - step : step - 1)
-                       : ((at + (bPrevious ? -step : step)) % n + n) % n;
-        if (usable(*kids[i]) && (kids[i]->style & WS_TABSTOP)) return kids[i]->hwnd;
-    }
-    // No tab stop at all: the focus stays, or goes to the first control that can take it.
-    if (hCtl) return hCtl;
-    for (const auto& c : kids)
-        if (usable(*c)) return c->hwnd;
-    return nullptr;
+    return w32::next_control(hDlg, hCtl, bPrevious, w32::next_tab_stop);
 }
 
 HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious) {
-    using namespace w32;
-    std::vector<std::shared_ptr<Window>> kids;
-    int at = -1;
-    if (!dialog_children(hDlg, hCtl, &kids, &at)) return nullptr;
-    const int n = static_cast<int>(kids.size());
-    if (at < 0) at = 0;
-    if (n == 0) return nullptr;
-    // The group: from the last WS_GROUP control at or before this one, up to the next one.
-    int first = at;
-    while (first > 0 && !(kids[first]->style & WS_GROUP)) --first;
-    int end = at + 1;
-    while (end < n && !(kids[end]->style & WS_GROUP)) ++end;
-    const int size = end - first;
-    for (int step = 1; step < size; ++step) {
-        int i = first + ((at - first + (bPrevious ? -step : step)) % size + size) % size;
-        if (usable(*kids[i])) return kids[i]->hwnd;
-    }
-    return hCtl;
+    return w32::next_control(hDlg, hCtl, bPrevious, w32::next_in_group);
 }
 
 }  // extern "C"
