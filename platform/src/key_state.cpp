@@ -15,64 +15,35 @@ BYTE g_keys[256];  // as GetKeyboardState gives it: 0x80 down, 1 toggled
 
 bool shift_down() { return (g_keys[VK_SHIFT] & 0x80) != 0; }
 
+// The keys the toolkit names otherwise than by their character, or that have none.
+const struct {
+    BYTE vk;
+    Qt::Key key;
+} kNamedKeys[] = {{VK_TAB, Qt::Key_Tab},        {VK_RETURN, Qt::Key_Return},
+                  {VK_ESCAPE, Qt::Key_Escape},  {VK_SPACE, Qt::Key_Space},
+                  {VK_BACK, Qt::Key_Backspace}, {VK_SHIFT, Qt::Key_Shift},
+                  {VK_LEFT, Qt::Key_Left},      {VK_RIGHT, Qt::Key_Right},
+                  {VK_UP, Qt::Key_Up},          {VK_DOWN, Qt::Key_Down}};
+
 // A key of the keyboard as the toolkit reports it, for keybd_event.
-QKeyEvent* toolkit_key(BYTE vk, bool up) {
+std::unique_ptr<QKeyEvent> toolkit_key(BYTE vk, bool up) {
     const bool shift = shift_down();
-    int key = 0;
-    QString text;
-    switch (vk) {
-        case VK_TAB:
-            key = shift ? Qt::Key_Backtab : Qt::Key_Tab;
-            text = QStringLiteral("\t");
-            break;
-        case VK_RETURN:
-            key = Qt::Key_Return;
-            text = QStringLiteral("\r");
-            break;
-        case VK_ESCAPE:
-            key = Qt::Key_Escape;
-            text = QString(QChar(27));
-            break;
-        case VK_SPACE:
-            key = Qt::Key_Space;
-            text = QStringLiteral(" ");
-            break;
-        case VK_BACK:
-            key = Qt::Key_Backspace;
-            text = QString(QChar(8));
-            break;
-        case VK_SHIFT:
-            key = Qt::Key_Shift;
-            break;
-        case VK_LEFT:
-            key = Qt::Key_Left;
-            break;
-        case VK_RIGHT:
-            key = Qt::Key_Right;
-            break;
-        case VK_UP:
-            key = Qt::Key_Up;
-            break;
-        case VK_DOWN:
-            key = Qt::Key_Down;
-            break;
-        default:
-            if (const char c = key_char(vk)) {
-                key = vk;  // Qt's keys for digits and letters are their upper-case codes
-                text = QString(QLatin1Char(c));
-            }
-    }
+    const char c = key_char(vk);
+    int key = c ? vk : 0;  // Qt's keys for digits and letters are their upper-case codes
+    for (const auto& k : kNamedKeys)
+        if (k.vk == vk) key = k.key;
+    if (vk == VK_TAB && shift) key = Qt::Key_Backtab;
     if (!key) return nullptr;
-    return new QKeyEvent(up ? QEvent::KeyRelease : QEvent::KeyPress, key,
-                         shift ? Qt::ShiftModifier : Qt::NoModifier, text);
+    return std::make_unique<QKeyEvent>(up ? QEvent::KeyRelease : QEvent::KeyPress, key,
+                                       shift ? Qt::ShiftModifier : Qt::NoModifier,
+                                       c ? QString(QLatin1Char(c)) : QString());
 }
 
 void deliver_key(BYTE vk, bool up) {
     g_keys[vk] = up ? (g_keys[vk] & 1) : static_cast<BYTE>((g_keys[vk] ^ 1) | 0x80);
     auto f = find_window(focus_window());
     if (!f || !f->widget) return;
-    std::unique_ptr<QKeyEvent> ev(toolkit_key(vk, up));
-    if (ev) QCoreApplication::sendEvent(f->widget, ev.get());
+    if (auto ev = toolkit_key(vk, up)) QCoreApplication::sendEvent(f->widget, ev.get());
 }
 
 }  // namespace
