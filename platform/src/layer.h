@@ -188,6 +188,22 @@ std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int i
                                       DWORD ex_style, const std::string& text, const QRect& rect,
                                       const QFont& font);
 
+// ---- window_class.cpp: registered window classes ----
+
+// The procedure of the registered class `name` (any letter case), and its name as registered;
+// false if no such class is registered.
+bool find_class(const std::string& name, std::string* registered_name, WNDPROC* proc);
+
+// ---- How an invalidation reaches the screen ----
+//
+// InvalidateRect (paint.cpp, any thread) adds to a class window's update region. While the frame
+// clock runs (frame.cpp), its next tick passes the new regions to Qt (collect_invalid_regions);
+// when it does not, post_task (message.cpp) wakes the owner thread to pass them. Qt then asks the
+// top-level window to repaint, which the frame clock lets through at most once a frame; the paint
+// event calls the window procedure with WM_PAINT, and BeginPaint gives it a DC over the event's
+// painter, clipped to the region. Controls paint themselves; a view whose text changes many times
+// a frame shows it once, as the frame begins (before_next_frame, from edit_view.cpp).
+
 // ---- paint.cpp: windows of registered classes ----
 
 // A window of the registered class `class_name` (case-insensitive), entered into the window
