@@ -1,29 +1,7 @@
 # Cross toolchain: 64-bit Windows builds of the same sources (mingw-w64 x86_64), for running the
 # Windows tests under 64-bit Wine on machines that cannot execute 32-bit x86 code.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(MINGW_PREFIX x86_64-w64-mingw32)
-# The posix thread model: the C++ library then has std::thread and std::mutex, which GoogleTest
-# needs; -static links its winpthread in, so the program still needs no DLL beyond the system's.
-find_program(MINGW_CXX NAMES ${MINGW_PREFIX}-g++-posix ${MINGW_PREFIX}-g++)
-find_program(MINGW_CC NAMES ${MINGW_PREFIX}-gcc-posix ${MINGW_PREFIX}-gcc)
-find_program(MINGW_RC ${MINGW_PREFIX}-windres)
-if(NOT MINGW_CXX OR NOT MINGW_CC OR NOT MINGW_RC)
-    message(FATAL_ERROR "The mingw-w64 x86_64 cross compiler was not found "
-                        "(install Debian's g++-mingw-w64-x86_64, or run 'make test').")
-endif()
-set(CMAKE_C_COMPILER ${MINGW_CC})
-set(CMAKE_CXX_COMPILER ${MINGW_CXX})
-set(CMAKE_RC_COMPILER ${MINGW_RC})
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Test binaries run under Wine, in a Japanese locale so the dialog's captions survive.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+set(MINGW_ARCH x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 # The program is 32-bit Win32 code and reads its instance with GetWindowLongA(GWL_HINSTANCE),
 # an index that 64-bit headers leave out; win64-include/ holds a windows.h that names it again.

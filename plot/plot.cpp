@@ -20,17 +20,15 @@ const int kImageHeight = 400;
 const COLORREF kBaselineColour = RGB(0, 255, 0);
 const COLORREF kDotColour = RGB(255, 0, 0);
 
-// Truncates a coordinate toward zero after rounding it to a double (the volatile store drops the
-// x87's extra precision on 32-bit x86). A centre beyond a million pixels (months of samples) is
+// Truncates a coordinate toward zero. A centre beyond a million pixels (months of samples) is
 // held there: off the image either way, and cx +- 5 stays an int.
 int ToPixel(double v) {
     const double kFarOutside = 1.0e6;
-    volatile double rounded = v;
-    if (!(rounded >= -kFarOutside))
+    if (!(v >= -kFarOutside))
         return (int)-kFarOutside;
-    if (rounded > kFarOutside)
+    if (v > kFarOutside)
         return (int)kFarOutside;
-    return (int)rounded;
+    return (int)v;
 }
 
 }  // namespace

@@ -5,14 +5,10 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
-#include "dialog.h"
-#include "fieldtext.h"
 #include "fileio.h"
 #include "filename.h"
 #include "log.h"
-#include "resource.h"
 
 char dataFileName[DATA_PATH_SIZE];
 
@@ -24,18 +20,6 @@ static bool dataFileFailed;
 static unsigned recordsLost;
 // The header line is in the file: until it is, a record starts the file afresh.
 static bool dataFileStarted;
-
-static HANDLE OpenDataFile(DWORD disposition) {
-    if (!dataFileFailed)
-        return OpenForWriting(dataFileName, disposition);
-    // The quick try must refuse the paths that OpenForWriting refuses.
-    if (!IsSafeDataPath(dataFileName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileA(dataFileName, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
-}
 
 // Moves the file pointer by a 64-bit distance, so that a file past 4 GB is reached as any other,
 // and gives the new position if asked; false, with the error set, when it cannot be moved.
@@ -71,11 +55,11 @@ static bool AppendText(HANDLE hFile, const char* text) {
     return false;
 }
 
-static void LineLost(const char* action, DWORD error, int mode) {
+static void LineLost(const char* action, DWORD error, int isRecord) {
     if (!dataFileFailed)
         LogFileError(action, dataFileName, error);
     dataFileFailed = true;
-    if (mode != 0)
+    if (isRecord)
         recordsLost++;
 }
 
@@ -90,13 +74,10 @@ static void LineWritten() {
     dataFileFailed = false;
 }
 
-void WriteDataLine(int mode, const char* text) {
-    if (mode == 0) {
+void WriteDataLine(int isRecord, const char* text) {
+    if (!isRecord) {
         char cbuf[DATA_PATH_SIZE + 32];
-        memset(cbuf, 0, sizeof cbuf);
-        GetFieldText(IDC_FILENAME, cbuf, 100);
-        // The field gives at most 99 characters; the precision says so to the compiler too.
-        snprintf(dataFileName, sizeof dataFileName, "%s%.99s.dat", DATA_FOLDER, cbuf);
+        ComposeDataPath(dataFileName, sizeof dataFileName, ".dat");
         snprintf(cbuf, sizeof cbuf, "Save data as %s", dataFileName);
         PostLogMessage(cbuf);
         dataFileFailed = false;
@@ -105,10 +86,11 @@ void WriteDataLine(int mode, const char* text) {
     }
     // A file whose header could not be written (held or missing at the start) is created when
     // it can be, so that records never follow an older file's content.
-    const char* header = dataFileStarted ? NULL : (mode == 0 ? text : DATA_HEADER);
-    HANDLE hFile = OpenDataFile(header ? CREATE_ALWAYS : OPEN_EXISTING);
+    const char* header = dataFileStarted ? NULL : (isRecord ? DATA_HEADER : text);
+    HANDLE hFile =
+        OpenForWriting(dataFileName, header ? CREATE_ALWAYS : OPEN_EXISTING, !dataFileFailed);
     if (hFile == INVALID_HANDLE_VALUE) {
-        LineLost(header ? "create" : "write", GetLastError(), mode);
+        LineLost(header ? "create" : "write", GetLastError(), isRecord);
         return;
     }
     bool written = true;
@@ -116,12 +98,12 @@ void WriteDataLine(int mode, const char* text) {
         written = AppendText(hFile, header);
         dataFileStarted = written;
     }
-    if (written && mode != 0)
+    if (written && isRecord)
         written = AppendText(hFile, text);
     DWORD error = GetLastError();
     CloseHandle(hFile);
     if (written)
         LineWritten();
     else
-        LineLost("write", error, mode);
+        LineLost("write", error, isRecord);
 }

@@ -9,7 +9,7 @@
 #define OPEN_TRIES 20
 #define OPEN_RETRY_MS 5
 
-HANDLE OpenForWriting(const char* path, DWORD disposition) {
+HANDLE OpenForWriting(const char* path, DWORD disposition, bool retry) {
     if (!IsSafeDataPath(path)) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
@@ -18,7 +18,7 @@ HANDLE OpenForWriting(const char* path, DWORD disposition) {
     for (int i = 0; i < OPEN_TRIES; i++) {
         hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
                             NULL);
-        if (hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+        if (!retry || hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
             break;
         Sleep(OPEN_RETRY_MS);
     }

@@ -7,10 +7,10 @@
 
 // Opens `path` for writing with no sharing. Another program that has the file open at this
 // moment (a viewer, a copy, a delete under way) makes the open fail with a sharing violation;
-// that passes within moments, so the open is tried again for up to about 100 ms before the line
-// is given up. A path that would leave the data folder or open a device fails
-// with ERROR_INVALID_NAME, without an open.
-HANDLE OpenForWriting(const char* path, DWORD disposition);
+// that passes within moments, so with `retry` the open is tried again for up to about 100 ms
+// before the line is given up; without it, once. A path that would leave the data folder or
+// open a device fails with ERROR_INVALID_NAME, without an open.
+HANDLE OpenForWriting(const char* path, DWORD disposition, bool retry);
 
 // Logs "Error: cannot <action> <path> (<reason>)", the reason read from the error code.
 void LogFileError(const char* action, const char* path, DWORD error);

@@ -1,10 +1,21 @@
-// Paths the data and memo files may take: a file inside the data folder.
+// The paths of the data and memo files: composed from the file-name field, checked to stay
+// inside the data folder.
 #include "filename.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
+#include "fieldtext.h"
 #include "fileio.h"
+#include "resource.h"
+
+void ComposeDataPath(char* path, size_t size, const char* extension) {
+    char name[100];
+    GetFieldText(IDC_FILENAME, name, sizeof name);
+    // The field gives at most 99 characters; the precision says so to the compiler too.
+    snprintf(path, size, "%s%.99s%s", DATA_FOLDER, name, extension);
+}
 
 // Whether the step name[0..length) names a device. Windows reads the device name up to the
 // first dot, ignoring trailing blanks.

@@ -1,7 +1,17 @@
-// Whether a data or memo file's path stays inside the data folder and names a file.
+// The paths of the data and memo files: composed from the file-name field, checked to stay
+// inside the data folder.
 #pragma once
 
 #include <windows.h>
+
+#include <cstddef>
+
+// "C:\data\" + a base name of up to 99 characters + an extension, with room to spare.
+#define DATA_PATH_SIZE 128
+
+// Composes the path of a file named by the file-name field: the data folder, the field's text
+// (at most 99 characters) and `extension` (".dat", ".txt").
+void ComposeDataPath(char* path, size_t size, const char* extension);
 
 // FALSE when the part of `path` after the data folder would leave that folder or not name a
 // file: a ".." step (the file would land above the data folder), a colon (on NTFS the data

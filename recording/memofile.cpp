@@ -4,24 +4,21 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "dialog.h"
 #include "fieldtext.h"
 #include "fileio.h"
+#include "filename.h"
 #include "log.h"
 #include "resource.h"
 
 #define MEMO_SIZE 5000
 
 void WriteMemoFile() {
-    char fname[128];
+    char fname[DATA_PATH_SIZE];
     char cbuf[MEMO_SIZE];
-    memset(fname, 0, sizeof fname);
-    memset(cbuf, 0, sizeof cbuf);
-    GetFieldText(IDC_FILENAME, cbuf, 100);
-    snprintf(fname, sizeof fname, "%s%.99s.txt", DATA_FOLDER, cbuf);
-    HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS);
+    ComposeDataPath(fname, sizeof fname, ".txt");
+    HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS, true);
     if (hFile == INVALID_HANDLE_VALUE) {
         LogFileError("write memo", fname, GetLastError());
         return;

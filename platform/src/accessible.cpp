@@ -49,11 +49,7 @@ void present_as_dialog(QWidget* widget) {
 }
 
 void label_controls(HWND parent) {
-    auto p = find_window(parent);
-    if (!p) return;
-    std::vector<std::shared_ptr<Window>> kids;
-    for (HWND k : std::vector<HWND>(p->children))
-        if (auto c = find_window(k)) kids.push_back(c);
+    const auto kids = child_windows(parent);
 
     // Each edit is named after its label. A label that names exactly one edit and has no mnemonic
     // also becomes its buddy, which tells a screen reader which field it labels; a mnemonic would

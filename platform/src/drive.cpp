@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+#include "layer.h"
+
 namespace w32 {
 
 Fd& Fd::operator=(Fd&& other) noexcept {
@@ -68,27 +70,16 @@ size_t utf16_length(const char* text) {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_nocase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices whatever extension follows, so no file or
 // folder can have such a name.
 bool is_device_name(const std::string& name) {
-    std::string base = name.substr(0, name.find('.'));
+    std::string base = fold_case(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     for (const char* device : {"con", "prn", "aux", "nul"}) {
-        if (equal_nocase(base, device)) return true;
+        if (base == device) return true;
     }
     if (base.size() == 4 && base[3] >= '1' && base[3] <= '9')
-        return equal_nocase(base.substr(0, 3), "com") || equal_nocase(base.substr(0, 3), "lpt");
+        return base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0;
     return false;
 }
 
@@ -135,8 +126,9 @@ std::string existing_name(int dir, const std::string& name) {
         return name;
     }
     std::string found = name;
+    const std::string folded = fold_case(name);
     while (const dirent* e = ::readdir(d)) {
-        if (equal_nocase(name, e->d_name)) {
+        if (fold_case(std::string(e->d_name)) == folded) {
             found = e->d_name;
             break;
         }
@@ -153,7 +145,7 @@ DWORD resolve_path(const char* path, DrivePath* out) {
     if (utf16_length(path) > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     // Only C: exists. A path relative to the current folder, or rooted without a drive, is
     // refused with the error of a missing folder: the program always names C:\ in full.
-    if (!(lower(path[0]) == 'c' && path[1] == ':' && is_separator(path[2])))
+    if (!((path[0] == 'c' || path[0] == 'C') && path[1] == ':' && is_separator(path[2])))
         return ERROR_PATH_NOT_FOUND;
 
     std::vector<std::string> parts;

@@ -51,6 +51,17 @@ std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 
+// ---- names, for every file ----
+
+// Win32 matches class, resource and file names whatever their letter case: the layer compares
+// them folded to lower case. Only ASCII letters fold; other UTF-8 or UTF-16 units stay.
+template <class Text>
+Text fold_case(Text s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<typename Text::value_type>(c - 'A' + 'a');
+    return s;
+}
+
 // ---- faults.cpp (test builds only): planned failures of chosen calls ----
 // W32_FAULT(call, name, result) makes the calling function return `result`, its error set, when a
 // test has planned a failure of that call; in the shipped library it is nothing at all.
@@ -149,6 +160,10 @@ HWND add_window(const std::shared_ptr<Window>& w);
 void init_window(Window& w, const char* cls, WNDPROC proc, HWND parent, int id, DWORD style,
                  DWORD ex_style, const std::string& text);
 std::shared_ptr<Window> find_window(HWND hwnd);
+// The live children of a window, in the order they were made (a dialog's: the template's).
+std::vector<std::shared_ptr<Window>> child_windows(HWND parent);
+// The dialog that `h` belongs to (itself if it is one), or NULL.
+HWND dialog_of(HWND h);
 // Calls the window's procedure on the current (owner) thread.
 LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
@@ -172,6 +187,22 @@ std::shared_ptr<Window> create_button(HWND parent, QWidget* parent_widget, int i
 std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int id, DWORD style,
                                       DWORD ex_style, const std::string& text, const QRect& rect,
                                       const QFont& font);
+
+// ---- window_class.cpp: registered window classes ----
+
+// The procedure of the registered class `name` (any letter case), and its name as registered;
+// false if no such class is registered.
+bool find_class(const std::string& name, std::string* registered_name, WNDPROC* proc);
+
+// ---- How an invalidation reaches the screen ----
+//
+// InvalidateRect (paint.cpp, any thread) adds to a class window's update region. While the frame
+// clock runs (frame.cpp), its next tick passes the new regions to Qt (collect_invalid_regions);
+// when it does not, post_task (message.cpp) wakes the owner thread to pass them. Qt then asks the
+// top-level window to repaint, which the frame clock lets through at most once a frame; the paint
+// event calls the window procedure with WM_PAINT, and BeginPaint gives it a DC over the event's
+// painter, clipped to the region. Controls paint themselves; a view whose text changes many times
+// a frame shows it once, as the frame begins (before_next_frame, from edit_view.cpp).
 
 // ---- paint.cpp: windows of registered classes ----
 
@@ -209,7 +240,7 @@ void paint_at_once(QWidget* window);
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();
 
-// ---- dialog_keys.cpp: the dialog manager's keyboard interface and the keyboard focus ----
+// ---- dialog_keys.cpp: the dialog manager's keyboard interface ----
 
 // The dialog manager's part of the modal loop, as IsDialogMessage: handles a posted key meant
 // for a dialog or one of its controls (Tab, arrows, Enter, Esc), or dispatches it and makes the
@@ -219,15 +250,36 @@ bool dialog_message(const MSG& msg);
 // them, with its result in *result.
 bool dialog_manager_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
 // Once the controls are made: the last BS_DEFPUSHBUTTON is the dialog's default, and the toolkit's
-// keys are routed through the dialog manager from now on.
+// keys and focus are routed through the dialog manager from now on.
 void init_dialog_keys(HWND dlg);
 // After WM_INITDIALOG asked for it: the focus goes to the first tab stop, as the keyboard
 // gives it.
 void set_initial_focus(HWND dlg);
+
+// ---- focus.cpp: the keyboard focus (SetFocus, GetFocus) ----
+
 // The control that GetFocus answers on the owner thread, or NULL.
 HWND focus_window();
 // A window being destroyed keeps no focus: its handle value may be handed out again.
 void forget_focus(HWND hwnd);
+// Owner thread, once: the layer's focus follows a click that moves the toolkit's focus.
+void follow_toolkit_focus();
+
+// ---- key_state.cpp: the key state (GetKeyState, Get/SetKeyboardState) and keybd_event ----
+
+// The character of a key with the current Shift state, as TranslateMessage makes it; 0 for none.
+char key_char(WPARAM vk);
+// Records the Shift key as the toolkit reports it.
+void set_shift_state(bool down);
+
+// ---- key_route.cpp: keys typed in the toolkit's widgets ----
+
+// Owner thread, once: the dialog's keys are taken from the toolkit's widgets and posted to the
+// focused control as WM_KEYDOWN/WM_KEYUP; the keys a widget keeps wait their turn in the queue.
+void install_key_route();
+// Hands a kept key back to its widget when the message that holds its place is dispatched; true
+// if `msg` was such a message.
+bool replay_toolkit_key(const MSG& msg);
 
 // ---- timer.cpp ----
 

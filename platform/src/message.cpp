@@ -84,6 +84,23 @@ void post_to_owner(OwnerCall* call) {
 
 void serve_sends_from_loop() { serve_sends(); }
 
+// Queues a posted message, at the end or (`first`) ahead of everything else, and wakes the
+// owner's loop to dispatch it.
+void queue_posted(const MSG& m, bool first) {
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        if (first)
+            queues().posted.push_front(m);
+        else
+            queues().posted.push_back(m);
+        wake = app_ready && !queues().posted_wake_queued;
+        if (wake) queues().posted_wake_queued = true;
+    }
+    sync_cv().notify_all();
+    if (wake) post_to_owner(dispatch_posted_call);
+}
+
 void run_tasks() {
     for (;;) {
         std::function<void()> task;
@@ -224,17 +241,7 @@ void post_task(std::function<void()> fn) {
     if (wake) post_to_owner(run_tasks_call);
 }
 
-void post_first(const MSG& m) {
-    bool wake;
-    {
-        std::lock_guard<std::mutex> lock(sync_mutex());
-        queues().posted.push_front(m);
-        wake = app_ready && !queues().posted_wake_queued;
-        if (wake) queues().posted_wake_queued = true;
-    }
-    sync_cv().notify_all();
-    if (wake) post_to_owner(dispatch_posted_call);
-}
+void post_first(const MSG& m) { queue_posted(m, true); }
 
 LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     if (!app_ready || on_owner_thread()) return fn();
@@ -315,15 +322,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     m.wParam = wParam;
     m.lParam = lParam;
     m.time = GetTickCount();
-    bool wake;
-    {
-        std::lock_guard<std::mutex> lock(sync_mutex());
-        queues().posted.push_back(m);
-        wake = app_ready && !queues().posted_wake_queued;
-        if (wake) queues().posted_wake_queued = true;
-    }
-    sync_cv().notify_all();
-    if (wake) post_to_owner(dispatch_posted_call);
+    queue_posted(m, false);
     return TRUE;
 }
 

@@ -14,39 +14,13 @@
 #include <QPointer>
 #include <QRegion>
 #include <QWidget>
-#include <cctype>
 #include <cstring>
-#include <map>
 #include <set>
 
 #include "layer.h"
 
 namespace w32 {
 namespace {
-
-struct ClassInfo {
-    std::string name;
-    WNDPROC proc{};
-    ATOM atom = 0;
-};
-
-// Class names are case-insensitive.
-std::string key_of(const char* name) {
-    std::string k(name);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
-}
-
-struct Classes {
-    std::mutex mutex;
-    std::map<std::string, ClassInfo> by_name;
-    ATOM next_atom = 0xC000;  // where Win32's registered class atoms start
-};
-
-Classes& classes() {
-    static Classes c;
-    return c;
-}
 
 struct ClassWindow : Window {
     // Guarded by paint_mutex(): InvalidateRect may come from any thread.
@@ -234,18 +208,14 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
                                             QWidget* parent_widget, int id, DWORD style,
                                             DWORD ex_style, const std::string& text,
                                             const QRect& rect, HINSTANCE instance) {
-    ClassInfo info;
-    {
-        std::lock_guard<std::mutex> lock(classes().mutex);
-        auto it = classes().by_name.find(key_of(class_name.c_str()));
-        if (it == classes().by_name.end()) {
-            set_error(ERROR_CANNOT_FIND_WND_CLASS);
-            return nullptr;
-        }
-        info = it->second;
+    std::string name;
+    WNDPROC proc{};
+    if (!find_class(class_name, &name, &proc)) {
+        set_error(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
     }
     auto w = std::make_shared<ClassWindow>();
-    init_window(*w, info.name.c_str(), info.proc, parent, id, style, ex_style, text);
+    init_window(*w, name.c_str(), proc, parent, id, style, ex_style, text);
     w->instance = instance;
     int b = frame_width(*w);
     w->client = QSize(std::max(0, rect.width() - 2 * b), std::max(0, rect.height() - 2 * b));
@@ -266,38 +236,6 @@ std::shared_ptr<Window> create_class_window(const std::string& class_name, HWND 
 }  // namespace w32
 
 extern "C" {
-
-ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
-    using namespace w32;
-    if (!lpwcx || lpwcx->cbSize != sizeof(WNDCLASSEXA) || !lpwcx->lpszClassName ||
-        IS_INTRESOURCE(lpwcx->lpszClassName) || !lpwcx->lpfnWndProc) {
-        set_error(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(classes().mutex);
-    std::string key = key_of(lpwcx->lpszClassName);
-    if (classes().by_name.count(key)) {
-        set_error(ERROR_CLASS_ALREADY_EXISTS);
-        return 0;
-    }
-    ClassInfo info{lpwcx->lpszClassName, lpwcx->lpfnWndProc, classes().next_atom++};
-    classes().by_name[key] = info;
-    return info.atom;
-}
-
-BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE) {
-    using namespace w32;
-    if (!lpClassName || IS_INTRESOURCE(lpClassName)) {
-        set_error(ERROR_CLASS_DOES_NOT_EXIST);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> lock(classes().mutex);
-    if (classes().by_name.erase(key_of(lpClassName)) == 0) {
-        set_error(ERROR_CLASS_DOES_NOT_EXIST);
-        return FALSE;
-    }
-    return TRUE;
-}
 
 BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase) {
     using namespace w32;

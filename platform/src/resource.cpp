@@ -15,8 +15,8 @@ extern const size_t w32_resource_size;
 namespace w32 {
 namespace {
 
-// A type or a name: a number, or an upper-case string (windres stores names in upper case, and
-// FindResourceA compares them so).
+// A type or a name: a number, or a string folded to lower case (windres stores names in upper
+// case, and FindResourceA finds them whatever case its caller writes).
 struct Key {
     bool is_number = false;
     WORD number = 0;
@@ -55,6 +55,7 @@ bool read_key(const unsigned char*& p, const unsigned char* end, Key* key) {
     for (; end - p >= 2; p += 2) {
         char16_t c = static_cast<char16_t>(word_at(p));
         if (c == 0) {
+            key->text = fold_case(key->text);
             p += 2;
             return true;
         }
@@ -94,7 +95,7 @@ const std::vector<Entry>& resources() {
 }
 
 // What FindResourceA makes of a name or type: a number given as MAKEINTRESOURCE or "#123",
-// else the string in upper case. Strings are 8-bit UTF-8 here, widened as the ANSI call does.
+// else the string, folded. Strings are 8-bit UTF-8 here, widened as the ANSI call does.
 Key key_of(LPCSTR s) {
     Key k;
     if (IS_INTRESOURCE(s)) {
@@ -107,8 +108,7 @@ Key key_of(LPCSTR s) {
         k.number = static_cast<WORD>(std::strtoul(s + 1, nullptr, 10));
         return k;
     }
-    QString upper = QString::fromUtf8(s).toUpper();
-    k.text = upper.toStdU16String();
+    k.text = fold_case(QString::fromUtf8(s).toStdU16String());
     return k;
 }
 

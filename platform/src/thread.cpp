@@ -1,9 +1,11 @@
-// Threads: _beginthreadex, thread ids, Sleep, critical sections.
+// Threads: _beginthreadex, thread ids, what a thread's windows hold (GetGUIThreadInfo), Sleep,
+// critical sections.
 #include <process.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -94,6 +96,27 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) {
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     delete static_cast<std::recursive_mutex*>(cs->LockSemaphore);
     cs->LockSemaphore = nullptr;
+}
+
+BOOL WINAPI GetGUIThreadInfo(DWORD idThread, PGUITHREADINFO pgui) {
+    using namespace w32;
+    if (!pgui || pgui->cbSize != sizeof(GUITHREADINFO)) {
+        set_error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HWND focus = nullptr;
+    const DWORD owner = static_cast<DWORD>(run_on_owner(nullptr, [&focus] {
+        focus = focus_window();
+        return LRESULT(GetCurrentThreadId());
+    }));
+    const DWORD size = pgui->cbSize;
+    std::memset(pgui, 0, sizeof *pgui);
+    pgui->cbSize = size;
+    if (idThread == 0 || idThread == owner) {
+        pgui->hwndFocus = focus;
+        pgui->hwndActive = dialog_of(focus);
+    }
+    return TRUE;
 }
 
 // The pseudo-handle Win32 gives for the calling process.

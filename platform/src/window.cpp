@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QWidget>
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "layer.h"
@@ -15,12 +14,6 @@ namespace {
 std::mutex& tree_mutex() {
     static std::mutex m;
     return m;
-}
-
-std::string lower(const char* s) {
-    std::string out(s ? s : "");
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 std::shared_ptr<Window> find_or_fail(HWND hwnd) {
@@ -116,6 +109,30 @@ std::shared_ptr<Window> find_window(HWND hwnd) {
     return w->destroyed ? nullptr : w;
 }
 
+std::vector<std::shared_ptr<Window>> child_windows(HWND parent) {
+    std::vector<std::shared_ptr<Window>> out;
+    auto p = find_window(parent);
+    if (!p) return out;
+    std::vector<HWND> kids;
+    {
+        std::lock_guard<std::mutex> lock(tree_mutex());
+        kids = p->children;
+    }
+    for (HWND k : kids)
+        if (auto c = find_window(k)) out.push_back(c);
+    return out;
+}
+
+HWND dialog_of(HWND h) {
+    while (h) {
+        auto w = find_window(h);
+        if (!w) return nullptr;
+        if (w->class_name == "#32770") return h;
+        h = w->parent;
+    }
+    return nullptr;
+}
+
 LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto w = find_window(hwnd);
     if (!w || !w->proc) return 0;
@@ -154,6 +171,17 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));  // a 32-bit image base
 }
 
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
+    using namespace w32;
+    if (!find_window(hWnd)) {
+        set_error(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    // Every window belongs to the owner thread.
+    if (lpdwProcessId) *lpdwProcessId = 1;
+    return static_cast<DWORD>(run_on_owner(hWnd, [] { return LRESULT(GetCurrentThreadId()); }));
+}
+
 BOOL WINAPI IsWindow(HWND hWnd) { return w32::find_window(hWnd) != nullptr; }
 
 HWND WINAPI GetParent(HWND hWnd) {
@@ -165,17 +193,9 @@ HWND WINAPI GetParent(HWND hWnd) {
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
     using namespace w32;
-    auto dlg = find_or_fail(hDlg);
-    if (!dlg) return nullptr;
-    std::vector<HWND> kids;
-    {
-        std::lock_guard<std::mutex> lock(tree_mutex());
-        kids = dlg->children;
-    }
-    for (HWND k : kids) {
-        auto c = find_window(k);
-        if (c && c->id == nIDDlgItem) return k;
-    }
+    if (!find_or_fail(hDlg)) return nullptr;
+    for (const auto& c : child_windows(hDlg))
+        if (c->id == nIDDlgItem) return c->hwnd;
     set_error(ERROR_CONTROL_ID_NOT_FOUND);
     return nullptr;
 }
@@ -401,7 +421,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     std::string text = lpWindowName ? lpWindowName : "";
     QFont font = parent_widget ? parent_widget->font() : QApplication::font();
 
-    const std::string cls = lower(lpClassName);
+    const std::string cls = fold_case(std::string(lpClassName));
     std::shared_ptr<Window> w;
     bool builtin = true;
     if (cls == "button")

