@@ -13,11 +13,12 @@ SHELL := /bin/bash
 DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
 # Packages of the Linux build, of the Windows cross build, of Wine with a virtual display and of
-# the check of what a screen reader hears (AT-SPI on a D-Bus session of its own).
+# the check of what a screen reader hears (AT-SPI on a D-Bus session of its own); libc6-i386
+# brings the 32-bit loader through which deps-test asks whether 32-bit Wine could run at all.
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
                   googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 wine32:i386 xvfb xauth locales dbus at-spi2-core python3-pyatspi
+                 xvfb xauth locales dbus at-spi2-core python3-pyatspi libc6-i386
 # Locales that must exist on the machine: one that writes decimal commas, under which the Linux
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.
@@ -36,11 +37,7 @@ INSTALLER_CHECK_PACKAGES := $(DEB_CHECK_PACKAGES) python3 file
 # What `make bench` needs beyond the tests: the script that reads /proc.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
-
-# What `dpkg-query` does not list as installed, of the given packages.
-missing = $(shell for p in $(1); do \
-    dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q '^install ok installed' \
-    || echo "$$p"; done)
+MACHINE := cmake/machine.sh
 
 # A shell command that prints which of the given locales `locale -a` does not list (it spells
 # de_DE.UTF-8 as de_DE.utf8).
@@ -54,33 +51,19 @@ missing_locales = for l in $(1); do \
         clean
 
 deps-run:
-	@m="$(call missing,$(LINUX_PACKAGES))"; if [ -n "$$m" ]; then \
-	    echo "Installing: $$m"; \
-	    $(SUDO) apt-get update -q && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
-	fi
+	@$(MACHINE) install $(LINUX_PACKAGES)
 
+# 32-bit Wine only where the machine executes 32-bit code and the mirror serves it; elsewhere
+# the Windows programs run as the 64-bit build, and the targets that run them say so.
 deps-test:
-	@if ! dpkg --print-foreign-architectures | grep -qx i386; then \
-	    $(SUDO) dpkg --add-architecture i386; fi
-	@m="$(call missing,$(TEST_PACKAGES))"; if [ -n "$$m" ]; then \
-	    echo "Installing: $$m"; \
-	    $(SUDO) apt-get update -q && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
-	fi
-
-# Installs the given packages that are missing.
-install-missing = m="$(call missing,$(1))"; if [ -n "$$m" ]; then \
-	    echo "Installing: $$m"; \
-	    $(SUDO) apt-get update -q && \
-	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$m; \
-	fi
+	@$(MACHINE) install $(TEST_PACKAGES)
+	@$(MACHINE) wine32
 
 deps-package:
-	@$(call install-missing,$(PACKAGE_PACKAGES))
+	@$(MACHINE) install $(PACKAGE_PACKAGES)
 
 deps-bench: deps-test
-	@$(call install-missing,$(BENCH_PACKAGES))
+	@$(MACHINE) install $(BENCH_PACKAGES)
 
 locales:
 	@m=$$($(call missing_locales,$(TEST_LOCALES))); if [ -n "$$m" ]; then \
@@ -132,28 +115,26 @@ test-linux: build-linux locales
 test-linux-asan test-linux-tsan: test-linux-%: build-linux-%
 	ctest --preset linux-$*
 
-# The Windows suites run under Wine on a virtual display. A machine that cannot execute 32-bit
-# x86 code cannot run 32-bit Wine: there the same test sources run as 64-bit programs.
+# The Windows suites run under Wine on a virtual display: the shipped 32-bit build under 32-bit
+# Wine where this machine can run it, else the same test sources as 64-bit programs.
 test-windows: build-windows locales
-	@if cmake/wine-run.sh --can-run-32; then \
-	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
-	    preset=windows; \
-	else \
-	    echo "This machine cannot execute 32-bit x86 code: the Windows tests run as 64-bit"; \
-	    echo "programs under 64-bit Wine (build/windows-x64)."; \
+	@preset=$$($(MACHINE) windows-preset); \
+	if [ "$$preset" = windows-x64 ]; then \
+	    $(MACHINE) note tested; \
 	    $(MAKE) --no-print-directory build-windows-x64 || exit 1; \
-	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
-	    preset=windows-x64; \
 	fi; \
+	export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix; \
 	cmake/wine-run.sh --init && \
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset $$preset; rc=$$?; \
 	cmake/wine-run.sh --kill; exit $$rc
 
+# What could not be tested here is said first and again last, where a reader of the log looks.
 test: deps-test
-	$(MAKE) --no-print-directory test-linux
-	$(MAKE) --no-print-directory test-linux-asan
-	$(MAKE) --no-print-directory test-linux-tsan
-	$(MAKE) --no-print-directory test-windows
+	@$(MACHINE) note tested; rc=0; \
+	for t in test-linux test-linux-asan test-linux-tsan test-windows; do \
+	    $(MAKE) --no-print-directory $$t || { rc=$$?; break; }; \
+	done; \
+	$(MACHINE) note tested; exit $$rc
 
 # The shipped 32-bit program where this machine can run it, else the same sources as a 64-bit
 # program; under Wine in a Japanese locale (code page 932), with the prefix's C:\data ready.
@@ -163,19 +144,10 @@ run-windows: deps-test locales
 	    echo "session, or on a virtual one: xvfb-run -a make run-windows"; \
 	    exit 1; \
 	fi
-	@if cmake/wine-run.sh --can-run-32; then \
-	    preset=windows; \
-	    export WINE_BITS=32 WINEPREFIX=$(CURDIR)/build/windows/wineprefix; \
-	    exe=build/windows/measure.exe; \
-	else \
-	    echo "This machine cannot execute 32-bit x86 code: running the 64-bit build of the"; \
-	    echo "same sources (build/windows-x64/measure.exe)."; \
-	    preset=windows-x64; \
-	    export WINE_BITS=64 WINEPREFIX=$(CURDIR)/build/windows-x64/wineprefix; \
-	    exe=build/windows-x64/measure.exe; \
-	fi; \
+	@$(MACHINE) note run; preset=$$($(MACHINE) windows-preset); \
+	export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix; \
 	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
-	cmake/wine-run.sh --init && cmake/wine-run.sh "$$exe"
+	cmake/wine-run.sh --init && cmake/wine-run.sh build/$$preset/measure.exe
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
 # its desktop entry, icon, manual page and AppStream metadata), measure-<version>-win32.zip (the
@@ -197,31 +169,25 @@ package: deps-package build-linux build-windows
 # CI: installs the .deb from `make package` with apt-get, runs the installed program as a
 # user would and removes the package again. It installs system packages: not part of `make test`.
 deb-check:
-	@$(call install-missing,$(DEB_CHECK_PACKAGES))
+	@$(MACHINE) install $(DEB_CHECK_PACKAGES)
 	.ci/deb-check build/packages/measure_*_amd64.deb
 
 # CI: runs the Windows installer from `make package` under 32-bit Wine in a fresh prefix: a
 # silent install, the program that its shortcut starts recording through its buttons, a silent
-# uninstall that keeps the data. Skips what a machine that cannot execute 32-bit code cannot
-# run, and says so.
+# uninstall that keeps the data. Skips what a machine without 32-bit Wine cannot run, and says
+# so.
 installer-check: deps-test locales
-	@$(call install-missing,$(INSTALLER_CHECK_PACKAGES))
+	@$(MACHINE) install $(INSTALLER_CHECK_PACKAGES)
 	.ci/installer-check build/packages/measure-*-win32-setup.exe
 
 # The whole program, measured from outside on a virtual display of its own: the Linux build and
 # the Windows build under Wine in one table. The Windows build is the shipped 32-bit one under
-# 32-bit Wine where this machine can execute 32-bit x86 code, as in make test, else the x86-64
-# image under 64-bit Wine; the table's column says which. About ten minutes.
+# 32-bit Wine where this machine can run it, as in make test, else the x86-64 image under
+# 64-bit Wine; the table's column says which. About ten minutes.
 bench: deps-bench
 	cmake --preset linux
 	cmake --build --preset linux -j 2 --target program_bench
-	@if cmake/wine-run.sh --can-run-32; then \
-	    preset=windows; \
-	else \
-	    echo "This machine cannot execute 32-bit x86 code: the Windows column is the x86-64"; \
-	    echo "build of the same sources under 64-bit Wine (build/windows-x64)."; \
-	    preset=windows-x64; \
-	fi; \
+	@$(MACHINE) note measured; preset=$$($(MACHINE) windows-preset); \
 	cmake --preset $$preset && \
 	cmake --build --preset $$preset -j 2 --target program_bench && \
 	python3 bench/whole_program.py --linux build/linux/bench/program_bench \

@@ -361,7 +361,7 @@ def main():
     bench = Bench(opts)
     if bench.windows_bits == 32 and subprocess.run(
             [os.path.join(ROOT, "cmake", "wine-run.sh"), "--can-run-32"]).returncode != 0:
-        sys.exit("This machine cannot execute 32-bit x86 code, so 32-bit Wine cannot run "
+        sys.exit("32-bit Wine cannot run here (cmake/machine.sh note run says why), so not "
                  f"{opts.windows}: give the x86-64 build's driver "
                  "(build/windows-x64/bench/program_bench.exe) instead.")
 

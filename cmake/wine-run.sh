@@ -3,7 +3,7 @@
 # Japanese locale (ANSI code page 932, so the dialog's captions survive), no debug noise.
 # Wine's output goes through a file: Wine's helper processes inherit the descriptors and would
 # otherwise hold ctest's pipe open after the test has ended.
-#   wine-run.sh --can-run-32   exit 0 if this machine can execute 32-bit x86 code (and so 32-bit Wine)
+#   wine-run.sh --can-run-32   exit 0 if 32-bit Wine runs here (machine.sh decides)
 #   wine-run.sh --init         prepares the prefix (C:\data included)
 #   wine-run.sh --kill         ends every Wine process of the prefix
 #   wine-run.sh PROGRAM [ARGS...]
@@ -19,7 +19,7 @@ else
     loader=/usr/lib/wine/wine
 fi
 
-can_run_32() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+can_run_32() { [ "$("$(dirname "$0")/machine.sh" wine-bits)" = 32 ]; }
 
 case "$1" in
 --can-run-32)
@@ -36,7 +36,7 @@ case "$1" in
     exit 0 ;;
 esac
 if [ "$WINE_BITS" = 32 ] && ! can_run_32; then
-    echo "wine-run.sh: this machine cannot execute 32-bit x86 code, so 32-bit Wine cannot run." >&2
+    "$(dirname "$0")/machine.sh" note run >&2
     echo "Build the same sources with cmake/mingw-w64-x86_64.cmake (preset windows-x64) and run" >&2
     echo "them with WINE_BITS=64 (64-bit Wine, Debian's wine64 package)." >&2
     exit 126
