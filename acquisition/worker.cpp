@@ -76,6 +76,7 @@ unsigned __stdcall AcquisitionThread(void*) {
         n++;
         firstSample = false;
     }
+    FinishDataFile();
     // A failed wait is no end the user asked for: the memo is kept for the real stop.
     if (stopped)
         WriteMemoFile();

@@ -17,7 +17,7 @@ char dataFileName[DATA_PATH_SIZE];
 // for long does not slow every sample down.
 static bool dataFileFailed;
 // Records lost since the last line that was written.
-static unsigned recordsLost;
+static ULONGLONG recordsLost;
 // The header line is in the file: until it is, a record starts the file afresh.
 static bool dataFileStarted;
 
@@ -63,16 +63,23 @@ static void LineLost(const char* action, DWORD error, int isRecord) {
         recordsLost++;
 }
 
-static void LineWritten() {
+// Logs the count of records lost, if any, as writing goes on ("again") or ends ("stopped").
+static void ReportRecordsLost(const char* when) {
     if (recordsLost > 0) {
         char cbuf[DATA_PATH_SIZE + 64];
-        snprintf(cbuf, sizeof cbuf, "Writing %s again: %u records lost", dataFileName,
-                 recordsLost);
+        snprintf(cbuf, sizeof cbuf, "Writing %s %s: %llu records lost", dataFileName, when,
+                 (unsigned long long)recordsLost);
         PostLogMessage(cbuf);
     }
     recordsLost = 0;
+}
+
+static void LineWritten() {
+    ReportRecordsLost("again");
     dataFileFailed = false;
 }
+
+void FinishDataFile() { ReportRecordsLost("stopped"); }
 
 void WriteDataLine(int isRecord, const char* text) {
     if (!isRecord) {

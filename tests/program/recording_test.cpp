@@ -189,9 +189,11 @@ TEST_F(Recording, EmptyAndLongestNamesMakeWholePaths) {
 }
 
 // A data file that cannot be created (its folder is missing) and a memo that cannot be saved are
-// reported once each, naming the path and the reason; the acquisition runs on.
+// reported once each, naming the path and the reason; the acquisition runs on, and the stop
+// counts the records lost: every sample's but the one under way at the stop.
 TEST_F(Recording, MissingFolderIsReportedOnceAndTheAcquisitionGoesOn) {
     std::string log;
+    int count = 0;
     measure::Run([&](HWND dlg) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         SetDlgItemTextA(dlg, IDC_FILENAME, "nofolder\\run");
@@ -199,25 +201,35 @@ TEST_F(Recording, MissingFolderIsReportedOnceAndTheAcquisitionGoesOn) {
         ASSERT_TRUE(measure::WaitForCount(dlg, 5));
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
+        count = measure::Count(dlg);
         log = Log(dlg);
     });
-    EXPECT_EQ(log,
-              "Start save!\r\n"
-              "Save data as C:\\data\\nofolder\\run.dat\r\n"
-              "Error: cannot create C:\\data\\nofolder\\run.dat (folder not found)\r\n"
-              "Stop save!\r\n"
-              "Error: cannot write memo C:\\data\\nofolder\\run.txt (folder not found)\r\n");
+    const std::string head =
+        "Start save!\r\n"
+        "Save data as C:\\data\\nofolder\\run.dat\r\n"
+        "Error: cannot create C:\\data\\nofolder\\run.dat (folder not found)\r\n"
+        "Stop save!\r\n"
+        "Writing C:\\data\\nofolder\\run.dat stopped: ";
+    ASSERT_EQ(log.substr(0, head.size()), head);
+    const int lost = atoi(log.c_str() + head.size());
+    EXPECT_TRUE(lost == count || lost + 1 == count) << lost << " of " << count;
+    EXPECT_EQ(log.substr(head.size()),
+              std::to_string(lost) +
+                  " records lost\r\n"
+                  "Error: cannot write memo C:\\data\\nofolder\\run.txt (folder not found)\r\n");
 }
 
+// The records after the deletion are lost, as a user who deletes the file may intend; the stop
+// counts them.
 TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
     std::string log;
-    int count_after = 0;
+    int count_after = 0, deleted_at = 0;
     measure::Run([&](HWND dlg) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 2));
         ASSERT_TRUE(measure::DeleteWhenFree(kData));
-        int deleted_at = measure::Count(dlg);
+        deleted_at = measure::Count(dlg);
         ASSERT_TRUE(measure::WaitForCount(dlg, deleted_at + 5));
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
@@ -225,11 +237,18 @@ TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
         log = Log(dlg);
     });
     EXPECT_GT(count_after, 6);
-    EXPECT_EQ(log,
-              "Start save!\r\n"
-              "Save data as C:\\data\\test.dat\r\n"
-              "Error: cannot write C:\\data\\test.dat (file not found)\r\n"
-              "Stop save!\r\n");
+    const std::string head =
+        "Start save!\r\n"
+        "Save data as C:\\data\\test.dat\r\n"
+        "Error: cannot write C:\\data\\test.dat (file not found)\r\n"
+        "Stop save!\r\n"
+        "Writing C:\\data\\test.dat stopped: ";
+    ASSERT_EQ(log.substr(0, head.size()), head);
+    const int lost = atoi(log.c_str() + head.size());
+    EXPECT_EQ(log.substr(head.size()), std::to_string(lost) + " records lost\r\n");
+    // Every sample after the deletion but the one under way at the stop; none before it.
+    EXPECT_GE(lost + 1, count_after - deleted_at);
+    EXPECT_LE(lost, count_after - 2);
     EXPECT_FALSE(measure::FileExists(kData));
 }
 
