@@ -21,40 +21,6 @@ static ULONGLONG recordsLost;
 // The header line is in the file: until it is, a record starts the file afresh.
 static bool dataFileStarted;
 
-// Moves the file pointer by a 64-bit distance, so that a file past 4 GB is reached as any other,
-// and gives the new position if asked; false, with the error set, when it cannot be moved.
-static bool MoveFilePointer(HANDLE hFile, LONGLONG distance, DWORD method, LONGLONG* position) {
-    LONG high = (LONG)(distance >> 32);
-    // With a high part, a low part of INVALID_SET_FILE_POINTER is a failure only with an error.
-    SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(hFile, (LONG)(DWORD)distance, &high, method);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
-        return false;
-    if (position)
-        *position = (LONGLONG)(((ULONGLONG)(DWORD)high << 32) | low);
-    return true;
-}
-
-// Appends a whole line or nothing: a file that cannot be reached at its end is not written, and
-// a write that comes up short (a disk that fills up in the middle of a line) is cut off again,
-// so that the next line does not follow a fragment.
-static bool AppendText(HANDLE hFile, const char* text) {
-    LONGLONG end = 0;
-    if (!MoveFilePointer(hFile, 0, FILE_END, &end))
-        return false;
-    DWORD dwWritten = 0;
-    DWORD length = (DWORD)lstrlenA(text);
-    BOOL ok = WriteFile(hFile, text, length, &dwWritten, NULL);
-    if (ok && dwWritten == length)
-        return true;
-    // A write that reports success with fewer bytes has run out of room as well.
-    DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
-    if (MoveFilePointer(hFile, end, FILE_BEGIN, NULL))
-        SetEndOfFile(hFile);
-    SetLastError(error);
-    return false;
-}
-
 static void LineLost(const char* action, DWORD error, int isRecord) {
     if (!dataFileFailed)
         LogFileError(action, dataFileName, error);

@@ -206,6 +206,7 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         int times;
         const char* memo;  // the memo file's text afterwards; nullptr: there is none
         DWORD bytes = 0;   // WriteFile only: what each failing write lets through first
+        bool says_written = false;  // ... and reports written, as if it had not failed
         Act act = Act::None;
         bool lost_at_stop = false;  // the stop counts records still lost
     };
@@ -230,7 +231,8 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         // The disk stays full until the stop, which counts the records lost; the memo cannot be
         // written either.
         {"disk full to the stop", Call::WriteFile, 5, 1 << 20, ERROR_DISK_FULL, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, "", 0, Act::None, true},
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, "", 0, false, Act::None,
+         true},
         // The end of the file cannot be reached for ten lines: they are lost as unwritable lines
         // are, and nothing is written where the pointer happens to be.
         {"end not reached", Call::SetFilePointer, 5, 10, ERROR_INVALID_PARAMETER, IDC_RECORD, 30,
@@ -238,17 +240,22 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         // The file is deleted during the recording: the later records are lost (only an
         // existing file is opened), and the stop counts them.
         {"file deleted", Call::CreateFileA, 0, 0, 0, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (file not found)\r\n", 1, "memo", 0, Act::Delete,
-         true},
+         "Error: cannot write C:\\data\\test.dat (file not found)\r\n", 1, "memo", 0, false,
+         Act::Delete, true},
         // Another program keeps the file open, denying writes, until after the stop.
         {"file held to the stop", Call::CreateFileA, 0, 0, 0, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (file in use)\r\n", 1, "memo", 0, Act::Hold, true},
+         "Error: cannot write C:\\data\\test.dat (file in use)\r\n", 1, "memo", 0, false, Act::Hold,
+         true},
         // The memo file cannot be created: reported with its path.
         {"memo create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_DISPLAY, 3,
          "Error: cannot write memo C:\\data\\test.txt (access denied)\r\n", 1, nullptr},
         // The memo's text cannot be written: reported the same way.
         {"memo write", Call::WriteFile, 0, 1, ERROR_DISK_FULL, IDC_DISPLAY, 3,
          "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, ""},
+        // A memo write that says it succeeded with two bytes of four: a disk that filled up,
+        // reported as such, and the fragment is cut off again.
+        {"memo short write", Call::WriteFile, 0, 1, ERROR_SUCCESS, IDC_DISPLAY, 3,
+         "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, "", 2, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -257,7 +264,9 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         w32::faults::Reset();
         const bool at_start = row.call == Call::CreateEventA;
         auto plan = [&] {
-            if (row.bytes > 0)
+            if (row.says_written)
+                w32::faults::ShortWrite(row.skip, row.count, row.bytes);
+            else if (row.bytes > 0)
                 w32::faults::FillDisk(row.skip, row.count, row.bytes);
             else
                 w32::faults::Fail(row.call, row.skip, row.count, row.error);
