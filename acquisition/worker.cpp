@@ -69,8 +69,8 @@ unsigned __stdcall AcquisitionThread(void*) {
                 snprintf(cbuf, sizeof cbuf, "%s", DATA_HEADER);
                 WriteDataLine(0, cbuf);
             }
-            snprintf(cbuf, sizeof cbuf, "%llu\t%f\t%f\t%f\r\n", (unsigned long long)n, elapsed,
-                     X, Y);
+            snprintf(cbuf, sizeof cbuf, "%llu\t%f\t%f\t%f\r\n", (unsigned long long)n, elapsed, X,
+                     Y);
             WriteDataLine(1, cbuf);
         }
         n++;

@@ -18,7 +18,9 @@ char dataFileName[DATA_PATH_SIZE];
 static bool dataFileFailed;
 // Records lost since the last line that was written.
 static ULONGLONG recordsLost;
-// The header line is in the file: until it is, a record starts the file afresh.
+// The header line is in the file. Until it is, no line of this recording is either, and a record
+// starts the file afresh (CREATE_ALWAYS); from then on a line only ever opens the file as it is.
+// The header itself comes once per recording, at its first sample.
 static bool dataFileStarted;
 
 static void LineLost(const char* action, DWORD error, int isRecord) {
