@@ -14,7 +14,9 @@
 #include "plot.h"
 #include "resource.h"
 
-// Room for the longest record line: "%f" of any double and a 10-digit sample number.
+ULONGLONG testSeamFirstSampleNumber = 1;
+
+// Room for the longest record line: "%f" of any double and a 20-digit sample number.
 #define WORKER_CBUF_SIZE 1100
 
 void ReadSeconds(double* seconds) {
@@ -38,14 +40,18 @@ static bool WaitForTick(bool* stopped) {
 unsigned __stdcall AcquisitionThread(void*) {
     char cbuf[WORKER_CBUF_SIZE];
     memset(cbuf, 0, sizeof cbuf);
-    unsigned n = 1;
+    // 64 bits: the number neither turns negative past 2^31 nor wraps past 2^32 (497 days at
+    // 10 ms), however long the acquisition runs.
+    ULONGLONG n = testSeamFirstSampleNumber;
+    // What happens once per acquisition hangs on this, never on the number's value.
+    bool firstSample = true;
     double time_0 = 0.0, time_1 = 0.0, elapsed = 0.0;
     bool stopped;
 
     while (WaitForTick(&stopped)) {
-        snprintf(cbuf, sizeof cbuf, "%d", (int)n);
+        snprintf(cbuf, sizeof cbuf, "%llu", (unsigned long long)n);
         SetDlgItemTextA(hDlgMain, IDC_COUNT, cbuf);
-        if (n == 1) {
+        if (firstSample) {
             ClearPlot();
             elapsed = 0.0;
             ReadSeconds(&time_0);
@@ -59,15 +65,18 @@ unsigned __stdcall AcquisitionThread(void*) {
         SetDlgItemTextA(hDlgMain, IDC_ELAPSED, cbuf);
         PlotPoint(X / 500.0, Y / 200.0);
         if (acquisitionMode == 2) {
-            if (n == 1) {
+            if (firstSample) {
                 snprintf(cbuf, sizeof cbuf, "%s", DATA_HEADER);
                 WriteDataLine(0, cbuf);
             }
-            snprintf(cbuf, sizeof cbuf, "%d\t%f\t%f\t%f\r\n", (int)n, elapsed, X, Y);
+            snprintf(cbuf, sizeof cbuf, "%llu\t%f\t%f\t%f\r\n", (unsigned long long)n, elapsed, X,
+                     Y);
             WriteDataLine(1, cbuf);
         }
         n++;
+        firstSample = false;
     }
+    FinishDataFile();
     // A failed wait is no end the user asked for: the memo is kept for the real stop.
     if (stopped)
         WriteMemoFile();

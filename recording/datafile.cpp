@@ -17,43 +17,11 @@ char dataFileName[DATA_PATH_SIZE];
 // for long does not slow every sample down.
 static bool dataFileFailed;
 // Records lost since the last line that was written.
-static unsigned recordsLost;
-// The header line is in the file: until it is, a record starts the file afresh.
+static ULONGLONG recordsLost;
+// The header line is in the file. Until it is, no line of this recording is either, and a record
+// starts the file afresh (CREATE_ALWAYS); from then on a line only ever opens the file as it is.
+// The header itself comes once per recording, at its first sample.
 static bool dataFileStarted;
-
-// Moves the file pointer by a 64-bit distance, so that a file past 4 GB is reached as any other,
-// and gives the new position if asked; false, with the error set, when it cannot be moved.
-static bool MoveFilePointer(HANDLE hFile, LONGLONG distance, DWORD method, LONGLONG* position) {
-    LONG high = (LONG)(distance >> 32);
-    // With a high part, a low part of INVALID_SET_FILE_POINTER is a failure only with an error.
-    SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(hFile, (LONG)(DWORD)distance, &high, method);
-    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
-        return false;
-    if (position)
-        *position = (LONGLONG)(((ULONGLONG)(DWORD)high << 32) | low);
-    return true;
-}
-
-// Appends a whole line or nothing: a file that cannot be reached at its end is not written, and
-// a write that comes up short (a disk that fills up in the middle of a line) is cut off again,
-// so that the next line does not follow a fragment.
-static bool AppendText(HANDLE hFile, const char* text) {
-    LONGLONG end = 0;
-    if (!MoveFilePointer(hFile, 0, FILE_END, &end))
-        return false;
-    DWORD dwWritten = 0;
-    DWORD length = (DWORD)lstrlenA(text);
-    BOOL ok = WriteFile(hFile, text, length, &dwWritten, NULL);
-    if (ok && dwWritten == length)
-        return true;
-    // A write that reports success with fewer bytes has run out of room as well.
-    DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
-    if (MoveFilePointer(hFile, end, FILE_BEGIN, NULL))
-        SetEndOfFile(hFile);
-    SetLastError(error);
-    return false;
-}
 
 static void LineLost(const char* action, DWORD error, int isRecord) {
     if (!dataFileFailed)
@@ -63,16 +31,23 @@ static void LineLost(const char* action, DWORD error, int isRecord) {
         recordsLost++;
 }
 
-static void LineWritten() {
+// Logs the count of records lost, if any, as writing goes on ("again") or ends ("stopped").
+static void ReportRecordsLost(const char* when) {
     if (recordsLost > 0) {
         char cbuf[DATA_PATH_SIZE + 64];
-        snprintf(cbuf, sizeof cbuf, "Writing %s again: %u records lost", dataFileName,
-                 recordsLost);
+        snprintf(cbuf, sizeof cbuf, "Writing %s %s: %llu records lost", dataFileName, when,
+                 (unsigned long long)recordsLost);
         PostLogMessage(cbuf);
     }
     recordsLost = 0;
+}
+
+static void LineWritten() {
+    ReportRecordsLost("again");
     dataFileFailed = false;
 }
+
+void FinishDataFile() { ReportRecordsLost("stopped"); }
 
 void WriteDataLine(int isRecord, const char* text) {
     if (!isRecord) {

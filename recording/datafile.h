@@ -13,3 +13,7 @@ extern char dataFileName[DATA_PATH_SIZE];
 // be written is reported when the loss begins, and the number of lost records when writing
 // succeeds again.
 void WriteDataLine(int isRecord, const char* text);
+
+// At the end of every acquisition: records still lost (the disk stayed full, the file was
+// deleted or kept locked until the stop) are counted in the log, once.
+void FinishDataFile();

@@ -1,4 +1,5 @@
-// Opening the data and memo files, and the log lines for files that cannot be written.
+// Opening and appending to the data and memo files, and the log lines for files that cannot be
+// written.
 #include "fileio.h"
 
 #include <cstdio>
@@ -23,6 +24,37 @@ HANDLE OpenForWriting(const char* path, DWORD disposition, bool retry) {
         Sleep(OPEN_RETRY_MS);
     }
     return hFile;
+}
+
+// Moves the file pointer by a 64-bit distance, so that a file past 4 GB is reached as any other,
+// and gives the new position if asked; false, with the error set, when it cannot be moved.
+static bool MoveFilePointer(HANDLE hFile, LONGLONG distance, DWORD method, LONGLONG* position) {
+    LONG high = (LONG)(distance >> 32);
+    // With a high part, a low part of INVALID_SET_FILE_POINTER is a failure only with an error.
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = SetFilePointer(hFile, (LONG)(DWORD)distance, &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
+        return false;
+    if (position)
+        *position = (LONGLONG)(((ULONGLONG)(DWORD)high << 32) | low);
+    return true;
+}
+
+bool AppendText(HANDLE hFile, const char* text) {
+    LONGLONG end = 0;
+    if (!MoveFilePointer(hFile, 0, FILE_END, &end))
+        return false;
+    DWORD dwWritten = 0;
+    DWORD length = (DWORD)lstrlenA(text);
+    BOOL ok = WriteFile(hFile, text, length, &dwWritten, NULL);
+    if (ok && dwWritten == length)
+        return true;
+    // A write that reports success with fewer bytes has run out of room as well.
+    DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+    if (MoveFilePointer(hFile, end, FILE_BEGIN, NULL))
+        SetEndOfFile(hFile);
+    SetLastError(error);
+    return false;
 }
 
 static const char* DescribeFileError(DWORD error) {

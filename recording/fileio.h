@@ -1,4 +1,5 @@
-// Opening the data and memo files, and the log lines for files that cannot be written.
+// Opening and appending to the data and memo files, and the log lines for files that cannot be
+// written.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,13 @@
 // before the line is given up; without it, once. A path that would leave the data folder or
 // open a device fails with ERROR_INVALID_NAME, without an open.
 HANDLE OpenForWriting(const char* path, DWORD disposition, bool retry);
+
+// Appends `text` at the end of the open file, whole or not at all, so that what follows never
+// starts after a fragment: a file whose end cannot be reached is not written, and a write that
+// comes up short (a disk that fills up in the middle of it) is cut off again. False, with the
+// error set, when nothing was added; a write that reported success with fewer bytes has run out
+// of room, and says ERROR_DISK_FULL.
+bool AppendText(HANDLE hFile, const char* text);
 
 // Logs "Error: cannot <action> <path> (<reason>)", the reason read from the error code.
 void LogFileError(const char* action, const char* path, DWORD error);

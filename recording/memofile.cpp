@@ -24,9 +24,9 @@ void WriteMemoFile() {
         return;
     }
     GetFieldText(IDC_MEMO, cbuf, MEMO_SIZE);
-    DWORD dwWritten = 0;
     DWORD length = (DWORD)lstrlenA(cbuf);
-    if (!WriteFile(hFile, cbuf, length, &dwWritten, NULL) || dwWritten != length)
+    // A memo that cannot be written whole leaves an empty file, not the start of the memo.
+    if (!AppendText(hFile, cbuf))
         LogFileError("write memo", fname, GetLastError());
     CloseHandle(hFile);
     // The memo is saved up to the buffer's size, in whole characters; what is cut off is said,

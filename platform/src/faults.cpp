@@ -46,6 +46,10 @@ void FillDisk(int skip, int count, DWORD bytes) {
     set_plan(Call::WriteFile, skip, count, ERROR_DISK_FULL, bytes);
 }
 
+void ShortWrite(int skip, int count, DWORD bytes) {
+    set_plan(Call::WriteFile, skip, count, ERROR_SUCCESS, bytes);
+}
+
 void Before(Call call, Hook fn) {
     std::lock_guard<std::mutex> lock(plan_mutex());
     plan(call).before = std::move(fn);
@@ -82,6 +86,7 @@ bool inject_fault(faults::Call call, const char* name, DWORD* bytes) {
             --p.skip;
         } else if (p.count > 0) {
             --p.count;
+            // Without an error (ShortWrite) the call only gets fewer bytes, and succeeds.
             error = p.error;
             if (bytes && *bytes > p.bytes) *bytes = p.bytes;
         }

@@ -30,6 +30,9 @@ void Fail(Call call, int skip, int count, DWORD error);
 // middle of a write: each failing write first writes up to `bytes` bytes of its buffer and
 // reports them written.
 void FillDisk(int skip, int count, DWORD bytes);
+// As FillDisk, but each of those writes reports success, with `bytes` or fewer written and the
+// thread's last error untouched: a write that comes up short without saying why.
+void ShortWrite(int skip, int count, DWORD bytes);
 // What a hook is given: the file name of a CreateFileA, else nullptr.
 using Hook = std::function<void(const char* name)>;
 // Runs `fn` once, on whichever thread makes the next call of `call`, before that call proceeds.

@@ -33,8 +33,8 @@ EXPECTED = [
     ("label", "回数", None),
     ("text", "回数", True),
     ("label", "経過時間", None),
+    ("text", "経過時間", True),
     ("label", "s", None),
-    ("text", "s", True),  # the unit, not 経過時間, comes just before the elapsed-time field
     ("label", ".***", None),
     ("label", "ファイル名", None),
     ("text", "ファイル名", False),

@@ -176,10 +176,24 @@ TEST_F(Faults, HandleWrapLeavesNoFocusWithAReusedValue) {
     UnregisterClassA("FocusParent", instance);
 }
 
+// The records a log counts as lost, in all its "Writing ... : <n> records lost" lines.
+long long LostInLog(const std::string& log) {
+    long long lost = 0;
+    for (size_t at = log.find(" records lost\r\n"); at != std::string::npos;
+         at = log.find(" records lost\r\n", at + 1)) {
+        const size_t digits = log.find_last_not_of("0123456789", at - 1) + 1;
+        lost += atoll(log.substr(digits, at - digits).c_str());
+    }
+    return lost;
+}
+
+// What a row does to the data file itself, once four records are in it.
+enum class Act { None, Delete, Hold };
+
 // One planned failure each, planned once the dialog is up (the events' before it starts, as they
-// are made at its start); the acquisition runs with a 10 ms interval until `samples` samples
-// (or, for 0, for a quarter of a second, in which no sample may come), then the same button
-// stops it and the dialog is closed.
+// are made at its start), or a data file deleted or held by another program; the acquisition
+// runs with a 10 ms interval until `samples` samples (or, for 0, for a quarter of a second, in
+// which no sample may come), then the same button stops it and the dialog is closed.
 TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
     struct Row {
         const char* what;
@@ -190,36 +204,58 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         int samples;
         const char* line;  // the report, exactly `times` times in the log
         int times;
-        bool memo;         // whether the memo file is there afterwards
+        const char* memo;  // the memo file's text afterwards; nullptr: there is none
         DWORD bytes = 0;   // WriteFile only: what each failing write lets through first
+        bool says_written = false;  // ... and reports written, as if it had not failed
+        Act act = Act::None;
+        bool lost_at_stop = false;  // the stop counts records still lost
     };
+    const char* const kLostAtStop = "Stop save!\r\nWriting C:\\data\\test.dat stopped: ";
     const Row rows[] = {
         // Both events of the worker missing: two reports, never a sample run unpaced.
         {"events", Call::CreateEventA, 0, 2, ERROR_NOT_ENOUGH_MEMORY, IDC_DISPLAY, 0,
-         "error: hComEvent = CreateEvent()\r\n", 2, false},
+         "error: hComEvent = CreateEvent()\r\n", 2, nullptr},
         // No timer: reported, no tick; the stop still ends the worker, which saves the memo.
         {"timer", Call::SetTimer, 0, 1, ERROR_NOT_ENOUGH_MEMORY, IDC_DISPLAY, 0,
-         "SetTimer function fails to create a timer!\r\n", 1, true},
+         "SetTimer function fails to create a timer!\r\n", 1, "memo"},
         // The data file cannot be created: once, and the samples go on.
         {"create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_RECORD, 20,
-         "Error: cannot create C:\\data\\test.dat (access denied)\r\n", 1, true},
+         "Error: cannot create C:\\data\\test.dat (access denied)\r\n", 1, "memo"},
         // The disk fills up after four records for ten lines: one report for all of them.
         {"disk full", Call::WriteFile, 5, 10, ERROR_DISK_FULL, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, true},
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, "memo"},
         // The same with the disk filling up in the middle of a line: each failing write leaves
         // a fragment, which is cut off again, so that no record is torn.
         {"disk full mid-line", Call::WriteFile, 5, 10, ERROR_DISK_FULL, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, true, 7},
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, "memo", 7},
+        // The disk stays full until the stop, which counts the records lost; the memo cannot be
+        // written either.
+        {"disk full to the stop", Call::WriteFile, 5, 1 << 20, ERROR_DISK_FULL, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (disk full)\r\n", 1, "", 0, false, Act::None,
+         true},
         // The end of the file cannot be reached for ten lines: they are lost as unwritable lines
         // are, and nothing is written where the pointer happens to be.
         {"end not reached", Call::SetFilePointer, 5, 10, ERROR_INVALID_PARAMETER, IDC_RECORD, 30,
-         "Error: cannot write C:\\data\\test.dat (error 87)\r\n", 1, true},
+         "Error: cannot write C:\\data\\test.dat (error 87)\r\n", 1, "memo"},
+        // The file is deleted during the recording: the later records are lost (only an
+        // existing file is opened), and the stop counts them.
+        {"file deleted", Call::CreateFileA, 0, 0, 0, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (file not found)\r\n", 1, "memo", 0, false,
+         Act::Delete, true},
+        // Another program keeps the file open, denying writes, until after the stop.
+        {"file held to the stop", Call::CreateFileA, 0, 0, 0, IDC_RECORD, 30,
+         "Error: cannot write C:\\data\\test.dat (file in use)\r\n", 1, "memo", 0, false, Act::Hold,
+         true},
         // The memo file cannot be created: reported with its path.
         {"memo create", Call::CreateFileA, 0, 1, ERROR_ACCESS_DENIED, IDC_DISPLAY, 3,
-         "Error: cannot write memo C:\\data\\test.txt (access denied)\r\n", 1, false},
+         "Error: cannot write memo C:\\data\\test.txt (access denied)\r\n", 1, nullptr},
         // The memo's text cannot be written: reported the same way.
         {"memo write", Call::WriteFile, 0, 1, ERROR_DISK_FULL, IDC_DISPLAY, 3,
-         "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, true},
+         "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, ""},
+        // A memo write that says it succeeded with two bytes of four: a disk that filled up,
+        // reported as such, and the fragment is cut off again.
+        {"memo short write", Call::WriteFile, 0, 1, ERROR_SUCCESS, IDC_DISPLAY, 3,
+         "Error: cannot write memo C:\\data\\test.txt (disk full)\r\n", 1, "", 2, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -228,19 +264,35 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
         w32::faults::Reset();
         const bool at_start = row.call == Call::CreateEventA;
         auto plan = [&] {
-            if (row.bytes > 0)
+            if (row.says_written)
+                w32::faults::ShortWrite(row.skip, row.count, row.bytes);
+            else if (row.bytes > 0)
                 w32::faults::FillDisk(row.skip, row.count, row.bytes);
             else
                 w32::faults::Fail(row.call, row.skip, row.count, row.error);
         };
         if (at_start) plan();
-        std::string log, count;
+        std::string log, count, acted, last;
         bool idle = false;
+        HANDLE holder = INVALID_HANDLE_VALUE;
         INT_PTR exit_code = measure::Run([&](HWND dlg) {
             SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
             SetDlgItemTextA(dlg, IDC_MEMO, "memo");
             if (!at_start) plan();
             Press(dlg, row.button);
+            if (row.act != Act::None) {
+                EXPECT_TRUE(measure::WaitForCount(dlg, 5));
+                if (row.act == Act::Delete)
+                    EXPECT_TRUE(measure::DeleteWhenFree(kData));
+                else
+                    // Opened between two lines: while the worker writes one it holds the file.
+                    EXPECT_TRUE(harness::WaitFor([&] {
+                        holder = CreateFileA(kData, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+                        return holder != INVALID_HANDLE_VALUE;
+                    }));
+                acted = harness::FieldText(dlg, IDC_COUNT);
+            }
             if (row.samples > 0)
                 EXPECT_TRUE(measure::WaitForCount(dlg, row.samples));
             else
@@ -248,22 +300,39 @@ TEST_F(Faults, EachFailureIsReportedAndTheProgramGoesOn) {
             count = harness::FieldText(dlg, IDC_COUNT);
             Press(dlg, row.button);
             idle = measure::WaitForWorkerIdle();
+            last = harness::FieldText(dlg, IDC_COUNT);
             log = Log(dlg);
         });
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
         EXPECT_EQ(exit_code, 0);
         EXPECT_TRUE(idle);
         if (row.samples == 0) EXPECT_EQ(count, "");
         EXPECT_EQ(Occurrences(log, row.line), row.times) << log;
-        EXPECT_EQ(measure::FileExists(kMemo), row.memo);
-        std::string data;
-        if (row.button == IDC_RECORD && measure::ReadFileText(kData, &data)) {
-            // Whatever was written before the failure stays, and every record is whole.
-            EXPECT_EQ(data.rfind(kHeader, 0), 0u);
-            std::vector<int> numbers = RecordNumbers(data);
-            ASSERT_GE(numbers.size(), 4u);
-            for (int i = 0; i < 4; ++i) EXPECT_EQ(numbers[i], i + 1);
-            for (size_t i = 1; i < numbers.size(); ++i) EXPECT_GT(numbers[i], numbers[i - 1]);
+        EXPECT_EQ(Occurrences(log, kLostAtStop), row.lost_at_stop ? 1 : 0) << log;
+        std::string memo;
+        EXPECT_EQ(measure::ReadFileText(kMemo, &memo), row.memo != nullptr);
+        if (row.memo) EXPECT_EQ(memo, row.memo);
+        const bool data_expected = row.button == IDC_RECORD && row.act != Act::Delete;
+        EXPECT_EQ(measure::FileExists(kData), data_expected);
+        if (row.act == Act::Delete) {
+            // Lost: every record after the deletion, and none of the four before it.
+            EXPECT_GE(LostInLog(log) + 1, atoll(last.c_str()) - atoll(acted.c_str())) << log;
+            EXPECT_LE(LostInLog(log) + 4, atoll(last.c_str())) << log;
         }
+        if (!data_expected) continue;
+        std::string data;
+        ASSERT_TRUE(measure::ReadFileText(kData, &data));
+        // Whatever was written before the failure stays, and every record is whole.
+        EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+        std::vector<int> numbers = RecordNumbers(data);
+        ASSERT_GE(numbers.size(), 4u);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(numbers[i], i + 1);
+        for (size_t i = 1; i < numbers.size(); ++i) EXPECT_GT(numbers[i], numbers[i - 1]);
+        // Every sample shown is in the file or counted lost, but the one under way at the stop,
+        // which is shown but, its mode being 0 by then, not recorded.
+        const long long accounted = (long long)numbers.size() + LostInLog(log);
+        EXPECT_LE(accounted, atoll(last.c_str())) << log;
+        EXPECT_GE(accounted + 1, atoll(last.c_str())) << log;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "measure_harness.h"
+#include "worker.h"
 
 using measure::Log;
 using measure::Press;
@@ -29,6 +30,7 @@ protected:
         DeleteFileA(kData);
         DeleteFileA(kMemo);
     }
+    void TearDown() override { testSeamFirstSampleNumber = 1; }
 };
 
 // Opens the data file once the worker is between two lines (during a line it holds the file).
@@ -80,6 +82,48 @@ TEST_F(Recording, DataFileHoldsHeaderAndOneRecordPerSample) {
     }
     ASSERT_TRUE(ReadFileText(kMemo, &memo));
     EXPECT_EQ(memo, "123456789");
+}
+
+// Months of samples: a count started just below 2^31 and 2^32 runs on across each in the count
+// field and the data file, without sign or wrap; the first sample's work (the header, the
+// clock's start) is done once, and the file keeps every record.
+TEST_F(Recording, SampleNumbersRunOnPastTwoToThe31stAnd32nd) {
+    const ULONGLONG starts[] = {0x80000000ULL - 3, 0x100000000ULL - 3};
+    for (ULONGLONG start : starts) {
+        SCOPED_TRACE(start);
+        DeleteFileA(kData);
+        testSeamFirstSampleNumber = start;
+        std::string log, count;
+        measure::Run([&](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
+            Press(dlg, IDC_RECORD);
+            EXPECT_TRUE(harness::WaitFor([&] {
+                count = harness::FieldText(dlg, IDC_COUNT);
+                return count.size() == 10 && strtoull(count.c_str(), NULL, 10) >= start + 6;
+            })) << count;
+            Press(dlg, IDC_RECORD);
+            ASSERT_TRUE(measure::WaitForWorkerIdle());
+            count = harness::FieldText(dlg, IDC_COUNT);
+            log = Log(dlg);
+        });
+        EXPECT_EQ(log, "Start save!\r\nSave data as C:\\data\\test.dat\r\nStop save!\r\n");
+        std::string data;
+        ASSERT_TRUE(ReadFileText(kData, &data));
+        EXPECT_EQ(data.rfind(kHeader, 0), 0u);
+        std::vector<Record> records = Records(data);
+        ASSERT_GE(records.size(), 6u);
+        double previous = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            EXPECT_EQ(records[i].number, std::to_string(start + i));
+            double t = atof(records[i].time.c_str());
+            EXPECT_GE(t, previous) << "record " << records[i].number;
+            previous = t;
+        }
+        // The sample under way at the stop is counted but, its mode being 0 by then, not
+        // recorded.
+        const ULONGLONG last = start + records.size() - 1;
+        EXPECT_TRUE(count == std::to_string(last) || count == std::to_string(last + 1)) << count;
+    }
 }
 
 TEST_F(Recording, ExistingFileIsReplacedAtTheFirstSampleNotAtThePress) {
@@ -145,9 +189,11 @@ TEST_F(Recording, EmptyAndLongestNamesMakeWholePaths) {
 }
 
 // A data file that cannot be created (its folder is missing) and a memo that cannot be saved are
-// reported once each, naming the path and the reason; the acquisition runs on.
+// reported once each, naming the path and the reason; the acquisition runs on, and the stop
+// counts the records lost: every sample's but the one under way at the stop.
 TEST_F(Recording, MissingFolderIsReportedOnceAndTheAcquisitionGoesOn) {
     std::string log;
+    int count = 0;
     measure::Run([&](HWND dlg) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         SetDlgItemTextA(dlg, IDC_FILENAME, "nofolder\\run");
@@ -155,25 +201,35 @@ TEST_F(Recording, MissingFolderIsReportedOnceAndTheAcquisitionGoesOn) {
         ASSERT_TRUE(measure::WaitForCount(dlg, 5));
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
+        count = measure::Count(dlg);
         log = Log(dlg);
     });
-    EXPECT_EQ(log,
-              "Start save!\r\n"
-              "Save data as C:\\data\\nofolder\\run.dat\r\n"
-              "Error: cannot create C:\\data\\nofolder\\run.dat (folder not found)\r\n"
-              "Stop save!\r\n"
-              "Error: cannot write memo C:\\data\\nofolder\\run.txt (folder not found)\r\n");
+    const std::string head =
+        "Start save!\r\n"
+        "Save data as C:\\data\\nofolder\\run.dat\r\n"
+        "Error: cannot create C:\\data\\nofolder\\run.dat (folder not found)\r\n"
+        "Stop save!\r\n"
+        "Writing C:\\data\\nofolder\\run.dat stopped: ";
+    ASSERT_EQ(log.substr(0, head.size()), head);
+    const int lost = atoi(log.c_str() + head.size());
+    EXPECT_TRUE(lost == count || lost + 1 == count) << lost << " of " << count;
+    EXPECT_EQ(log.substr(head.size()),
+              std::to_string(lost) +
+                  " records lost\r\n"
+                  "Error: cannot write memo C:\\data\\nofolder\\run.txt (folder not found)\r\n");
 }
 
+// The records after the deletion are lost, as a user who deletes the file may intend; the stop
+// counts them.
 TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
     std::string log;
-    int count_after = 0;
+    int count_after = 0, deleted_at = 0;
     measure::Run([&](HWND dlg) {
         SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForCount(dlg, 2));
         ASSERT_TRUE(measure::DeleteWhenFree(kData));
-        int deleted_at = measure::Count(dlg);
+        deleted_at = measure::Count(dlg);
         ASSERT_TRUE(measure::WaitForCount(dlg, deleted_at + 5));
         Press(dlg, IDC_RECORD);
         ASSERT_TRUE(measure::WaitForWorkerIdle());
@@ -181,11 +237,18 @@ TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
         log = Log(dlg);
     });
     EXPECT_GT(count_after, 6);
-    EXPECT_EQ(log,
-              "Start save!\r\n"
-              "Save data as C:\\data\\test.dat\r\n"
-              "Error: cannot write C:\\data\\test.dat (file not found)\r\n"
-              "Stop save!\r\n");
+    const std::string head =
+        "Start save!\r\n"
+        "Save data as C:\\data\\test.dat\r\n"
+        "Error: cannot write C:\\data\\test.dat (file not found)\r\n"
+        "Stop save!\r\n"
+        "Writing C:\\data\\test.dat stopped: ";
+    ASSERT_EQ(log.substr(0, head.size()), head);
+    const int lost = atoi(log.c_str() + head.size());
+    EXPECT_EQ(log.substr(head.size()), std::to_string(lost) + " records lost\r\n");
+    // Every sample after the deletion but the one under way at the stop; none before it.
+    EXPECT_GE(lost + 1, count_after - deleted_at);
+    EXPECT_LE(lost, count_after - 2);
     EXPECT_FALSE(measure::FileExists(kData));
 }
 
