@@ -229,9 +229,9 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
             if (lpDistanceToMoveHigh) {
                 const off_t at = ::lseek(fd, static_cast<off_t>(distance), SEEK_END);
                 if (at < 0) {
-                    set_error(errno != EINVAL  ? error_from_errno(errno)
-                              : distance < 0 ? ERROR_NEGATIVE_SEEK
-                                             : ERROR_INVALID_PARAMETER);
+                    set_error(errno != EINVAL ? error_from_errno(errno)
+                              : distance < 0  ? ERROR_NEGATIVE_SEEK
+                                              : ERROR_INVALID_PARAMETER);
                     return INVALID_SET_FILE_POINTER;
                 }
                 *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<ULONGLONG>(at) >> 32);

@@ -37,13 +37,10 @@ bool SyncCondition::sleep(std::unique_lock<std::mutex>& lock,
                           const std::chrono::steady_clock::time_point* deadline) {
     timespec at{};
     if (deadline) {
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            deadline->time_since_epoch())
-                            .count();
-        if (ns <= std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count())
-            return false;
+        if (std::chrono::steady_clock::now() >= *deadline) return false;
+        const long long ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch())
+                .count();
         at.tv_sec = static_cast<time_t>(ns / 1000000000);
         at.tv_nsec = static_cast<long>(ns % 1000000000);
     }

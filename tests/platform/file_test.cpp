@@ -387,7 +387,9 @@ TEST_F(Files, EachLineFollowsThePathAsItIsThen) {
         DWORD error;  // of the second line's open
         std::vector<std::pair<std::string, std::string>> texts;  // files and their text after it
     } rows[] = {
-        {"folder re-linked to its copy", true, 0,
+        {"folder re-linked to its copy",
+         true,
+         0,
          {{first + "/rec.dat", "1\n"}, {second + "/rec.dat", "1\n2\n"}}},
         // The file itself is never opened through a link: the line is refused, nothing written.
         {"file replaced by a link", false, ERROR_ACCESS_DENIED, {{elsewhere, "kept"}}},
