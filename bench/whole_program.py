@@ -2,7 +2,8 @@
 """What a sample costs the whole machine: runs bench/program_bench (the real dialog, driven
 through the Win32 API) on a virtual X display of its own, on Linux and under Wine, and reads the
 CPU and memory of the program's process, its threads, the X server and the wineserver from /proc
-at the driver's marker lines. Prints one Markdown table, the two builds side by side.
+at the driver's marker lines, and counts the Linux build's system calls in a run of its own under
+strace. Prints one Markdown table, the two builds side by side.
 
     whole_program.py --linux build/linux/bench/program_bench \
                      --windows build/windows/bench/program_bench.exe
@@ -12,11 +13,15 @@ under 32-bit Wine, an x86-64 one under 64-bit Wine, each in the wineprefix of it
 The Windows column's title says which.
 """
 import argparse
+import collections
 import os
+import re
+import shutil
 import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 TICK = os.sysconf("SC_CLK_TCK")
@@ -116,9 +121,9 @@ class Snap:
 class Run:
     """One run of the driver; snapshots at its "mark" lines."""
 
-    def __init__(self, bench, linux, args, competitor=False):
+    def __init__(self, bench, linux, args, prefix=()):
         self.bench, self.linux = bench, linux
-        cmd = [bench.linux_exe] if linux else [bench.wine_loader, bench.windows_exe]
+        cmd = list(prefix) + ([bench.linux_exe] if linux else [bench.wine_loader, bench.windows_exe])
         env = bench.linux_env if linux else bench.wine_env
         self.start = time.monotonic()
         self.p = subprocess.Popen(cmd + [str(a) for a in args], env=env, stdout=subprocess.PIPE,
@@ -249,8 +254,8 @@ class Bench:
             self.xvfb.terminate()
             self.xvfb.wait()
 
-    def run(self, linux, *args):
-        return Run(self, linux, args).finish()
+    def run(self, linux, *args, prefix=()):
+        return Run(self, linux, args, prefix).finish()
 
 
 def per_sample_ms(a, b, attr):
@@ -283,6 +288,40 @@ def cpu_figures(bench, linux, seconds):
         other -= worker
         out["threads"] = tuple(v * 1e3 / n for v in (dialog, x, worker, other))
     return out
+
+
+# A line of strace -f: "PID name(" where a call begins; a call that another thread interrupted
+# resumes on a line of its own ("<... name resumed>"), which is not counted again.
+CALL = re.compile(r"^\d+\s+([a-z_0-9]+)\(")
+MARK = re.compile(r'write\(1, "mark (begin|end) ')
+
+
+def syscall_figures(bench, seconds):
+    """System calls per sample by call, recording at 10 ms, from a run of its own under
+    strace -f (tracing slows every call, so the CPU figures come from the untraced run)."""
+    if not shutil.which("strace"):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        trace = os.path.join(tmp, "trace")
+        r = bench.run(True, "cpu", 10, seconds, 2, prefix=("strace", "-f", "-qq", "-o", trace))
+        counts, inside = collections.Counter(), False
+        with open(trace, errors="replace") as f:
+            for line in f:
+                mark = MARK.search(line)
+                if mark:
+                    inside = mark.group(1) == "begin"
+                    if not inside:
+                        break
+                    continue
+                call = CALL.match(line) if inside else None
+                if call:
+                    counts[call.group(1)] += 1
+    a, b = r.between()
+    n = b.samples - a.samples
+    if n <= 0:
+        return None
+    return {"n": n, "total": sum(counts.values()) / n,
+            "calls": [(name, c / n) for name, c in counts.most_common()]}
 
 
 def flat_figures(bench, linux, samples, mode):
@@ -352,6 +391,8 @@ def main():
     ap.add_argument("--linux", required=True)
     ap.add_argument("--windows")
     ap.add_argument("--seconds", type=int, default=20, help="CPU run at 10 ms (default 20)")
+    ap.add_argument("--syscall-seconds", type=int, default=10,
+                    help="run at 10 ms under strace, Linux (default 10)")
     ap.add_argument("--flat", type=int, default=100000, help="flat-out samples, Linux")
     ap.add_argument("--flat-wine", type=int, default=5000, help="flat-out samples, Wine")
     ap.add_argument("--memory", type=int, default=1000000, help="memory-growth samples, Linux")
@@ -379,6 +420,10 @@ def main():
             res = results[title] = {}
             print(f"# {title}: CPU at 10 ms for {opts.seconds} s", file=sys.stderr)
             res["cpu"] = cpu_figures(bench, linux, opts.seconds)
+            if linux:
+                print(f"# {title}: system calls at 10 ms for {opts.syscall_seconds} s, under strace",
+                      file=sys.stderr)
+                res["syscalls"] = syscall_figures(bench, opts.syscall_seconds)
             flat = opts.flat if linux else opts.flat_wine
             memory = opts.memory if linux else opts.memory_wine
             print(f"# {title}: flat out, {memory} displayed, {flat} recorded", file=sys.stderr)
@@ -412,6 +457,13 @@ def print_table(results, builds, opts, plan):
     row("  X server's CPU per sample", lambda r, lx: fmt(r["cpu"]["x"], " ms"))
     row("  times the program's threads slept and were woken, per sample",
         lambda r, lx: fmt(r["cpu"]["sleeps"], "", 1))
+    row(f"  system calls per sample, recording at 10 ms for {opts.syscall_seconds} s under"
+        " strace -f (a run of its own)",
+        lambda r, lx: "n/a" if not r.get("syscalls") else
+        f'{r["syscalls"]["total"]:.1f} (n={r["syscalls"]["n"]})')
+    row("  by call",
+        lambda r, lx: "" if not r.get("syscalls") else
+        ", ".join(f"{name} {v:.2f}" for name, v in r["syscalls"]["calls"] if v >= 0.05))
     for key, what in (("flat1", "displaying"), ("flat2", "recording")):
         row(f"flat out, {what}: samples per second",
             lambda r, lx, k=key: f'{r[k]["rate"]:.0f} (n={r[k]["n"]})')

@@ -114,10 +114,16 @@ DWORD split_path(const char* path, std::vector<std::string>* parts) {
 }
 
 // Win32 names ignore letter case: prefers an exact match, else the entry of `dir` whose name
-// differs only in ASCII case, else `name` itself.
-std::string existing_name(int dir, const std::string& name) {
-    struct stat st;
-    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) return name;
+// differs only in ASCII case, else `name` itself. What a look at the entry (not through a link)
+// found goes to `entry`, if given: its status, or the errno of the look.
+std::string existing_name(int dir, const std::string& name, EntryStatus* entry = nullptr) {
+    EntryStatus seen;
+    if (!entry) entry = &seen;
+    auto look = [dir, entry](const std::string& n) {
+        entry->error = ::fstatat(dir, n.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+        return entry->error;
+    };
+    if (look(name) != ENOENT) return name;
     int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return name;
     DIR* d = ::fdopendir(fd);
@@ -134,12 +140,13 @@ std::string existing_name(int dir, const std::string& name) {
         }
     }
     ::closedir(d);
+    if (found != name) look(found);
     return found;
 }
 
-}  // namespace
-
-DWORD resolve_path(const char* path, DrivePath* out) {
+// The components of a Win32 path below the drive's root, or the error of a path that names
+// nothing on the drive.
+DWORD drive_components(const char* path, std::vector<std::string>* parts) {
     if (!path || !*path) return ERROR_PATH_NOT_FOUND;
     // The ANSI calls first convert the path into a buffer of MAX_PATH + 1 UTF-16 units.
     if (utf16_length(path) > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
@@ -147,9 +154,27 @@ DWORD resolve_path(const char* path, DrivePath* out) {
     // refused with the error of a missing folder: the program always names C:\ in full.
     if (!((path[0] == 'c' || path[0] == 'C') && path[1] == ':' && is_separator(path[2])))
         return ERROR_PATH_NOT_FOUND;
+    return split_path(path + 3, parts);
+}
 
+}  // namespace
+
+Fd open_exact(const char* path, int flags) {
     std::vector<std::string> parts;
-    if (DWORD error = split_path(path + 3, &parts)) return error;
+    if (drive_components(path, &parts) != ERROR_SUCCESS || parts.empty()) return Fd();
+    // The ".." components are gone, resolved on the path as written, so the kernel's walk meets
+    // links only where the user placed them; O_NOFOLLOW binds the last component alone.
+    std::string unix_path = drive_folder();
+    for (const std::string& part : parts) {
+        unix_path += '/';
+        unix_path += part;
+    }
+    return Fd(::open(unix_path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
+DWORD resolve_path(const char* path, DrivePath* out) {
+    std::vector<std::string> parts;
+    if (DWORD error = drive_components(path, &parts)) return error;
 
     Fd dir = open_drive();
     if (!dir) return ERROR_PATH_NOT_FOUND;
@@ -165,7 +190,7 @@ DWORD resolve_path(const char* path, DrivePath* out) {
         }
         dir = std::move(next);
     }
-    out->name = parts.empty() ? std::string() : existing_name(dir.get(), parts.back());
+    out->name = parts.empty() ? std::string() : existing_name(dir.get(), parts.back(), &out->entry);
     out->dir = std::move(dir);
     return ERROR_SUCCESS;
 }

@@ -1,8 +1,10 @@
 // The C: drive: maps Win32 paths into the drive folder. Private to file.cpp and drive.cpp.
 #pragma once
 
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 
 namespace w32 {
@@ -29,17 +31,32 @@ private:
     int fd_ = -1;
 };
 
+// What a look at an entry, not through a link, found: its status, or the errno of the look.
+struct EntryStatus {
+    int error = ENOENT;
+    struct stat st {};
+};
+
 // Where a path leads: the folder that holds the named entry, with symbolic links to folders
 // followed, and the entry's name in it. The name is empty for the drive's root. When
 // an entry of that name exists under another letter case, `name` is the existing entry's.
+// `entry` is what the resolution saw of the entry itself.
 struct DrivePath {
     Fd dir;
     std::string name;
+    EntryStatus entry;
 };
 
 // Maps a Win32 path ("C:\folder\name", either slash, drive letter in either case) into the
 // drive folder. Returns ERROR_SUCCESS, or the Win32 error the calling function reports.
 DWORD resolve_path(const char* path, DrivePath* out);
+
+// Opens the entry a Win32 path names in one call, for a path whose every name is spelled as on
+// the disk: `flags` gain O_NOFOLLOW (the entry itself is never reached through a link; folders
+// on the way may be links) and O_CLOEXEC. An invalid Fd, errno set, when that call fails for
+// any reason: a name missing or spelled in another letter case, a path that names nothing on the
+// drive. resolve_path then walks the path and finds the name or the error.
+Fd open_exact(const char* path, int flags);
 
 // The Win32 error for an errno value left by a file operation.
 DWORD error_from_errno(int err);

@@ -130,39 +130,47 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         (disposition == TRUNCATE_EXISTING && !(dwDesiredAccess & GENERIC_WRITE)))
         return fail_open(ERROR_INVALID_PARAMETER);
 
-    DrivePath path;
-    if (DWORD error = resolve_path(lpFileName, &path)) return fail_open(error);
-    if (path.name.empty())  // the drive's root folder
-        return fail_open(ERROR_ACCESS_DENIED);
-    const int dir = path.dir.get();
-    const char* name = path.name.c_str();
-
     // Held from the first look at the file until it is entered in the table, so that the
     // share check and a truncation cannot interleave with another open or a delete.
     std::lock_guard<std::mutex> lock(shares().mutex);
 
-    struct stat st;
-    const bool exists = ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) return fail_open(error_from_errno(errno));
-    if (exists && disposition == CREATE_NEW) return fail_open(ERROR_FILE_EXISTS);
-    if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
-        return fail_open(ERROR_FILE_NOT_FOUND);
-    // Folders (and anything else that is not a plain file, which could block an open) cannot
-    // be opened as files. A symbolic link is refused below by O_NOFOLLOW.
-    if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return fail_open(ERROR_ACCESS_DENIED);
-
-    const bool truncate =
-        exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
-    // Truncating needs a writable descriptor even when the handle may only read.
-    const bool writes = (dwDesiredAccess & GENERIC_WRITE) || truncate;
+    const bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     const bool reads = (dwDesiredAccess & GENERIC_READ) != 0;
-    int flags = writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
-    flags |= O_NOFOLLOW | O_CLOEXEC;
-    if (!exists) flags |= O_CREAT | O_EXCL;
-    Fd fd(::openat(dir, name, flags, 0666));
-    if (!fd) return fail_open(error_from_errno(errno));
+    auto open_flags = [&](bool exists) {
+        // Truncating needs a writable descriptor even when the handle may only read.
+        const bool writes = (dwDesiredAccess & GENERIC_WRITE) || (exists && truncates);
+        int flags = writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+        // Nothing that is not a plain file (a FIFO, a terminal) may block the open or become
+        // the process's; it is refused once open. A symbolic link is refused by O_NOFOLLOW.
+        flags |= O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC;
+        if (!exists) flags |= O_CREAT | O_EXCL;
+        return flags;
+    };
+    // An existing file whose path is spelled as on the disk (the data file at every line) is
+    // opened in one call; a missing name, another letter case or any failure walks the path.
+    Fd fd;
+    if (disposition != CREATE_NEW) fd = open_exact(lpFileName, open_flags(true));
+    bool exists = static_cast<bool>(fd);
+    if (!fd) {
+        DrivePath path;
+        if (DWORD error = resolve_path(lpFileName, &path)) return fail_open(error);
+        if (path.name.empty())  // the drive's root folder
+            return fail_open(ERROR_ACCESS_DENIED);
+        const EntryStatus& entry = path.entry;
+        exists = entry.error == 0;
+        if (!exists && entry.error != ENOENT) return fail_open(error_from_errno(entry.error));
+        if (exists && disposition == CREATE_NEW) return fail_open(ERROR_FILE_EXISTS);
+        if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
+            return fail_open(ERROR_FILE_NOT_FOUND);
+        // Folders, and anything else that is not a plain file, cannot be opened as files.
+        if (exists && !S_ISREG(entry.st.st_mode) && !S_ISLNK(entry.st.st_mode))
+            return fail_open(ERROR_ACCESS_DENIED);
+        fd = Fd(::openat(path.dir.get(), path.name.c_str(), open_flags(exists), 0666));
+        if (!fd) return fail_open(error_from_errno(errno));
+    }
+    struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail_open(ERROR_ACCESS_DENIED);
+    const bool truncate = exists && truncates;
 
     const FileKey key{st.st_dev, st.st_ino};
     if (share_conflict_locked(key, dwDesiredAccess, dwShareMode))
@@ -215,6 +223,22 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
             }
             break;
         case FILE_END:
+            // With the high part any position can be reported: the kernel finds the end and
+            // moves there in one call, and refuses a move before the start or past its limit
+            // without moving.
+            if (lpDistanceToMoveHigh) {
+                const off_t at = ::lseek(fd, static_cast<off_t>(distance), SEEK_END);
+                if (at < 0) {
+                    set_error(errno != EINVAL ? error_from_errno(errno)
+                              : distance < 0  ? ERROR_NEGATIVE_SEEK
+                                              : ERROR_INVALID_PARAMETER);
+                    return INVALID_SET_FILE_POINTER;
+                }
+                *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<ULONGLONG>(at) >> 32);
+                const DWORD low = static_cast<DWORD>(at);
+                if (low == INVALID_SET_FILE_POINTER) set_error(ERROR_SUCCESS);
+                return low;
+            }
             if (::fstat(fd, &st) != 0) {
                 set_error(error_from_errno(errno));
                 return INVALID_SET_FILE_POINTER;

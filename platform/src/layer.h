@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -91,7 +93,30 @@ void end_handle_ring();
 // Event changes, thread ends and newly queued cross-thread sends all notify sync_cv(), so a
 // single wait can watch for any of them (MsgWaitForMultipleObjects).
 std::mutex& sync_mutex();
-std::condition_variable& sync_cv();
+
+// The condition that waits on sync_mutex(), with std::condition_variable's calls, asking the
+// kernel only to put a thread to sleep and to wake one that sleeps. (glibc's condition variable
+// re-takes the mutex after a wait as though other threads wanted it, so that the unlock after
+// every wait was a system call that woke nobody.)
+class SyncCondition {
+public:
+    // Wakes every thread waiting; no system call when none is.
+    void notify_all();
+    // Caller holds `lock` on sync_mutex(). May return without a notification.
+    void wait(std::unique_lock<std::mutex>& lock);
+    template <class Predicate>
+    void wait(std::unique_lock<std::mutex>& lock, Predicate done) {
+        while (!done()) wait(lock);
+    }
+    std::cv_status wait_until(std::unique_lock<std::mutex>& lock,
+                              std::chrono::steady_clock::time_point deadline);
+
+private:
+    bool sleep(std::unique_lock<std::mutex>& lock, const std::chrono::steady_clock::time_point*);
+    std::atomic<unsigned> generation_{0};  // the word the waiters sleep on
+    std::atomic<int> sleepers_{0};
+};
+SyncCondition& sync_cv();
 
 // An object that WaitForSingleObject can wait on (events, threads). Guarded by sync_mutex().
 struct Waitable : Object {

@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <atomic>
 #include <clocale>
+#include <cstdlib>
 #include <deque>
 #include <thread>
 
@@ -171,8 +172,16 @@ void ensure_app() {
     static int argc = 1;
     static char arg0[] = "measure";
     static char* argv[] = {arg0, nullptr};
+    // Qt's own event loop rather than GLib's: GLib writes to the loop's wake-up descriptor at
+    // every event posted, even by the loop's own thread while it is awake, where Qt's writes
+    // once until the loop has taken the wake-up. Qt reads the choice while the application is
+    // made; the user's environment is left as it was.
+    const char* const no_glib = "QT_NO_GLIB";
+    const bool user_set = std::getenv(no_glib) != nullptr;
+    if (!user_set) ::setenv(no_glib, "1", 1);
     // Lives as long as the process: windows may be made and used until the very end.
     new QApplication(argc, argv);
+    if (!user_set) ::unsetenv(no_glib);
     QApplication::setQuitOnLastWindowClosed(false);
     // The toolkit has set the C runtime to the user's locale. A Win32 program's C runtime stays
     // in "C": numbers are written and read with a decimal point, whatever LANG and LC_* say.

@@ -1,5 +1,11 @@
 // Events, waits and CloseHandle.
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <climits>
+#include <ctime>
 #include <map>
 
 #include "layer.h"
@@ -13,9 +19,49 @@ std::mutex& sync_mutex() {
     return *m;
 }
 
-std::condition_variable& sync_cv() {
-    static std::condition_variable* cv = new std::condition_variable;
+SyncCondition& sync_cv() {
+    static SyncCondition* cv = new SyncCondition;
     return *cv;
+}
+
+void SyncCondition::notify_all() {
+    generation_.fetch_add(1);
+    if (sleepers_.load() > 0)
+        ::syscall(SYS_futex, &generation_, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+// Sleeps until a notification, the deadline (if any) or a spurious wake-up; false at the
+// deadline. A notification between the caller's look and the sleep changes the generation, and
+// the kernel then does not let the thread sleep.
+bool SyncCondition::sleep(std::unique_lock<std::mutex>& lock,
+                          const std::chrono::steady_clock::time_point* deadline) {
+    timespec at{};
+    if (deadline) {
+        if (std::chrono::steady_clock::now() >= *deadline) return false;
+        const long long ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch())
+                .count();
+        at.tv_sec = static_cast<time_t>(ns / 1000000000);
+        at.tv_nsec = static_cast<long>(ns % 1000000000);
+    }
+    const unsigned seen = generation_.load();
+    sleepers_.fetch_add(1);
+    lock.unlock();
+    // FUTEX_WAIT_BITSET takes an absolute time on CLOCK_MONOTONIC, the steady clock's.
+    ::syscall(SYS_futex, &generation_, FUTEX_WAIT_BITSET_PRIVATE, seen, deadline ? &at : nullptr,
+              nullptr, FUTEX_BITSET_MATCH_ANY);
+    sleepers_.fetch_sub(1);
+    lock.lock();
+    return true;
+}
+
+void SyncCondition::wait(std::unique_lock<std::mutex>& lock) { sleep(lock, nullptr); }
+
+std::cv_status SyncCondition::wait_until(std::unique_lock<std::mutex>& lock,
+                                         std::chrono::steady_clock::time_point deadline) {
+    if (!sleep(lock, &deadline)) return std::cv_status::timeout;
+    return std::chrono::steady_clock::now() >= deadline ? std::cv_status::timeout
+                                                        : std::cv_status::no_timeout;
 }
 
 namespace {

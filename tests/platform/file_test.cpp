@@ -351,6 +351,89 @@ TEST_F(Files, LinkedFolderIsFollowedAndDotDotStaysLexical) {
     EXPECT_EQ(nullptr, beside);
     if (beside) std::fclose(beside);
 }
+
+std::string unix_contents(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[256];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+void unix_write(const std::string& path, const std::string& text) {
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+}
+
+// A recording opens, appends to and closes its data file at every line: each open looks at the
+// path afresh, whatever the opens before it found. Between two lines the data folder, a link,
+// is pointed at a copy of it (the recording moves to another disk), or the file is replaced by
+// a link to a file elsewhere.
+TEST_F(Files, EachLineFollowsThePathAsItIsThen) {
+    const char* drive = std::getenv("MEASURE_DRIVE_C");
+    if (!drive) GTEST_SKIP() << "MEASURE_DRIVE_C is not set";
+    const std::string link = std::string(drive) + "/moving";
+    const std::string first = std::string(drive) + "-moving-1";
+    const std::string second = std::string(drive) + "-moving-2";
+    const std::string elsewhere = std::string(drive) + "-elsewhere.dat";
+    const std::string path = "C:\\moving\\rec.dat";
+    struct Row {
+        const char* what;
+        bool relink;  // else the file becomes a link to `elsewhere`
+        DWORD error;  // of the second line's open
+        std::vector<std::pair<std::string, std::string>> texts;  // files and their text after it
+    } rows[] = {
+        {"folder re-linked to its copy",
+         true,
+         0,
+         {{first + "/rec.dat", "1\n"}, {second + "/rec.dat", "1\n2\n"}}},
+        // The file itself is never opened through a link: the line is refused, nothing written.
+        {"file replaced by a link", false, ERROR_ACCESS_DENIED, {{elsewhere, "kept"}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const std::string& d : {first, second}) {
+            ::mkdir(d.c_str(), 0777);
+            unix_write(d + "/rec.dat", "");
+        }
+        unix_write(elsewhere, "kept");
+        ::unlink(link.c_str());
+        ASSERT_EQ(0, ::symlink(first.c_str(), link.c_str()));
+
+        DWORD errors[2] = {};
+        for (int line = 1; line <= 2; ++line) {
+            if (line == 2 && row.relink) {
+                unix_write(second + "/rec.dat", unix_contents(first + "/rec.dat"));
+                ::unlink(link.c_str());
+                ASSERT_EQ(0, ::symlink(second.c_str(), link.c_str()));
+            } else if (line == 2) {
+                ::unlink((first + "/rec.dat").c_str());
+                ASSERT_EQ(0, ::symlink(elsewhere.c_str(), (first + "/rec.dat").c_str()));
+            }
+            HANDLE h = open_file(path, OPEN_EXISTING, GENERIC_WRITE);
+            errors[line - 1] = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+            if (h == INVALID_HANDLE_VALUE) continue;
+            LONG high = 0;
+            SetFilePointer(h, 0, &high, FILE_END);
+            EXPECT_TRUE(write_text(h, std::to_string(line) + "\n"));
+            CloseHandle(h);
+        }
+        EXPECT_EQ(0u, errors[0]);
+        EXPECT_EQ(row.error, errors[1]);
+        for (const auto& file : row.texts) EXPECT_EQ(file.second, unix_contents(file.first));
+
+        ::unlink(link.c_str());
+        for (const std::string& d : {first, second}) {
+            ::unlink((d + "/rec.dat").c_str());
+            ::rmdir(d.c_str());
+        }
+        ::unlink(elsewhere.c_str());
+    }
+}
 #endif
 
 TEST_F(Files, SpellingsOfOnePath) {
