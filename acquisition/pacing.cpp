@@ -95,20 +95,19 @@ static bool timerResolutionHonoured;
 
 typedef BOOL(WINAPI* SetProcessInformationProc)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
 
-// Sets the process's power throttling of timer resolution: `controlled` true makes Windows always
-// honour the process's timer resolution, false lets the system decide again. Windows before 8
-// has no such call, and one without the mechanism refuses it: either is no error, the request
-// was only ever a help.
-static bool SetTimerResolutionThrottling(bool controlled) {
+// With `always`, asks Windows to honour the process's timer resolution whatever its windows
+// show; without, leaves that to Windows again. Windows before 8 has no such call, and one without
+// the mechanism refuses it: neither is an error, the pace is then Windows' own.
+static bool HonourTimerResolution(bool always) {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     FARPROC proc = kernel32 ? GetProcAddress(kernel32, "SetProcessInformation") : NULL;
     if (proc == NULL)
         return false;
     PROCESS_POWER_THROTTLING_STATE state;
     state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
-    // In the control mask the mechanism is taken over; a state mask without it turns the
-    // ignoring of timer resolution requests off.
-    state.ControlMask = controlled ? PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION : 0;
+    // In the control mask the mechanism is taken over from Windows; a state mask without it
+    // turns the ignoring of timer resolution requests off.
+    state.ControlMask = always ? PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION : 0;
     state.StateMask = 0;
     SetProcessInformationProc setProcessInformation =
         (SetProcessInformationProc)(void (*)(void))proc;
@@ -121,7 +120,7 @@ void StartPacingTimer() {
     if (!timerResolutionRaised)
         timerResolutionRaised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
     if (!timerResolutionHonoured)
-        timerResolutionHonoured = SetTimerResolutionThrottling(true);
+        timerResolutionHonoured = HonourTimerResolution(true);
     if (!systemKeptAwake)
         systemKeptAwake = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
     int period = ReadInterval();
@@ -133,7 +132,7 @@ void StopPacingTimer() {
     KillTimer(hDlgMain, PACING_TIMER_ID);
     if (timerResolutionRaised) timeEndPeriod(TIMER_RESOLUTION_MS);
     timerResolutionRaised = false;
-    if (timerResolutionHonoured) SetTimerResolutionThrottling(false);
+    if (timerResolutionHonoured) HonourTimerResolution(false);
     timerResolutionHonoured = false;
     if (systemKeptAwake) SetThreadExecutionState(ES_CONTINUOUS);
     systemKeptAwake = false;
