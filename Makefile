@@ -12,13 +12,14 @@ SHELL := /bin/bash
 
 DRIVE_C ?= $(or $(MEASURE_DRIVE_C),$(HOME)/.local/share/measure/drive_c)
 
-# Packages of the Linux build, of the Windows cross build, of Wine with a virtual display and of
-# the check of what a screen reader hears (AT-SPI on a D-Bus session of its own); libc6-i386
-# brings the 32-bit loader through which deps-test asks whether 32-bit Wine could run at all.
+# Packages of the Linux build, of the Windows cross build, of Wine with a virtual display, of
+# the check of what a screen reader hears (AT-SPI on a D-Bus session of its own) and of the
+# stand-in sleep inhibitors (python3-gi, on a private dbus-daemon); libc6-i386 brings the 32-bit
+# loader through which deps-test asks whether 32-bit Wine could run at all.
 LINUX_PACKAGES := cmake ninja-build g++ make qt6-base-dev qt6-qpa-plugins libgl-dev \
                   googletest libgtest-dev fonts-ipafont-mincho binutils-mingw-w64-x86-64
 TEST_PACKAGES := $(LINUX_PACKAGES) g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 \
-                 xvfb xauth locales dbus at-spi2-core python3-pyatspi libc6-i386
+                 xvfb xauth locales dbus at-spi2-core python3-pyatspi python3-gi libc6-i386
 # Locales that must exist on the machine: one that writes decimal commas, under which the Linux
 # program tests run a second time, and the Japanese one, without which Wine cannot map the
 # program's non-ASCII file names to Unix names.

@@ -86,10 +86,43 @@ int ReadInterval() {
 // Windows fires timers on its system tick, 15.6 ms by default, unless a finer resolution is
 // asked for. It is asked for only while an acquisition runs: a finer tick costs the machine power.
 static bool timerResolutionRaised;
+// A periodic timer is no activity to the power plan: without this request the system would
+// sleep in the middle of an acquisition once it has been idle long enough.
+static bool systemKeptAwake;
+// Windows 11 may leave a process whose windows are all minimized or hidden at the default
+// resolution despite timeBeginPeriod, unless the process asks for its requests to be honoured.
+static bool timerResolutionHonoured;
 
+typedef BOOL(WINAPI* SetProcessInformationProc)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+
+// With `always`, asks Windows to honour the process's timer resolution whatever its windows
+// show; without, leaves that to Windows again. Windows before 8 has no such call, and one without
+// the mechanism refuses it: neither is an error, the pace is then Windows' own.
+static bool HonourTimerResolution(bool always) {
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    FARPROC proc = kernel32 ? GetProcAddress(kernel32, "SetProcessInformation") : NULL;
+    if (proc == NULL)
+        return false;
+    PROCESS_POWER_THROTTLING_STATE state;
+    state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
+    // In the control mask the mechanism is taken over from Windows; a state mask without it
+    // turns the ignoring of timer resolution requests off.
+    state.ControlMask = always ? PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION : 0;
+    state.StateMask = 0;
+    SetProcessInformationProc setProcessInformation =
+        (SetProcessInformationProc)(void (*)(void))proc;
+    return setProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state,
+                                 sizeof state) != FALSE;
+}
+
+// Each request is given back only if it was granted: an unmatched timeEndPeriod fails on Windows.
 void StartPacingTimer() {
     if (!timerResolutionRaised)
         timerResolutionRaised = timeBeginPeriod(TIMER_RESOLUTION_MS) == TIMERR_NOERROR;
+    if (!timerResolutionHonoured)
+        timerResolutionHonoured = HonourTimerResolution(true);
+    if (!systemKeptAwake)
+        systemKeptAwake = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
     int period = ReadInterval();
     if (SetTimer(hDlgMain, PACING_TIMER_ID, (UINT)period, PacingTimerProc) == 0)
         PostLogMessage("SetTimer function fails to create a timer!");
@@ -99,6 +132,10 @@ void StopPacingTimer() {
     KillTimer(hDlgMain, PACING_TIMER_ID);
     if (timerResolutionRaised) timeEndPeriod(TIMER_RESOLUTION_MS);
     timerResolutionRaised = false;
+    if (timerResolutionHonoured) HonourTimerResolution(false);
+    timerResolutionHonoured = false;
+    if (systemKeptAwake) SetThreadExecutionState(ES_CONTINUOUS);
+    systemKeptAwake = false;
 }
 
 void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }

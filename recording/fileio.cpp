@@ -17,8 +17,8 @@ HANDLE OpenForWriting(const char* path, DWORD disposition, bool retry) {
     }
     HANDLE hFile = INVALID_HANDLE_VALUE;
     for (int i = 0; i < OPEN_TRIES; i++) {
-        hFile = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL,
-                            NULL);
+        hFile = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
         if (!retry || hFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
             break;
         Sleep(OPEN_RETRY_MS);

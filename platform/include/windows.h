@@ -173,6 +173,7 @@ typedef struct _OVERLAPPED {
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef INT_PTR(WINAPI* FARPROC)();
 
 typedef struct tagCREATESTRUCTA {
     LPVOID lpCreateParams;
@@ -258,6 +259,7 @@ typedef struct tagBITMAPINFO {
 #define ERROR_DIRECTORY 267
 #define ERROR_NOACCESS 998
 #define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_NO_MORE_USER_HANDLES 1158
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_TLW_WITH_WSCHILD 1406
@@ -426,6 +428,21 @@ typedef UINT MMRESULT;
 #define TIMERR_NOERROR 0
 #define TIMERR_NOCANDO 97
 
+// ---- power ----
+typedef DWORD EXECUTION_STATE;
+#define ES_SYSTEM_REQUIRED ((DWORD)0x00000001)
+#define ES_CONTINUOUS ((DWORD)0x80000000)
+typedef enum _PROCESS_INFORMATION_CLASS {
+    ProcessPowerThrottling = 4,
+} PROCESS_INFORMATION_CLASS;
+#define PROCESS_POWER_THROTTLING_CURRENT_VERSION 1
+#define PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION 0x4
+typedef struct _PROCESS_POWER_THROTTLING_STATE {
+    ULONG Version;
+    ULONG ControlMask;
+    ULONG StateMask;
+} PROCESS_POWER_THROTTLING_STATE, *PPROCESS_POWER_THROTTLING_STATE;
+
 // ---- GDI ----
 #define BLACKNESS ((DWORD)0x00000042)
 #define WHITENESS ((DWORD)0x00FF0062)
@@ -472,6 +489,12 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 DWORD WINAPI GetTickCount(void);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
+BOOL WINAPI SetProcessInformation(HANDLE hProcess, PROCESS_INFORMATION_CLASS ProcessInformationClass,
+                                  LPVOID ProcessInformation, DWORD ProcessInformationSize);
+BOOL WINAPI GetProcessInformation(HANDLE hProcess, PROCESS_INFORMATION_CLASS ProcessInformationClass,
+                                  LPVOID ProcessInformation, DWORD ProcessInformationSize);
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,

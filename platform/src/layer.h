@@ -1,6 +1,6 @@
 // What every part of the stand-in layer shares. The parts stand in for Win32's modules, each
 // in a folder with a private header: kernel/ (handles, events, threads, files, the clock,
-// resources), user/ (windows, messages, dialogs, controls, keyboard, timers), gdi/ (drawing)
+// modules and resources, power requests), user/ (windows, messages, dialogs, controls, keyboard, timers), gdi/ (drawing)
 // and winmm/ (the timer resolution). What one part may use of another is in that part's
 // interface header: kernel/objects.h, gdi/dc.h. user/ uses both, gdi/ the kernel's, and the
 // kernel nothing. Nothing outside platform/ includes these files.

@@ -173,7 +173,7 @@ inline bool FileExists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Deletes a file, retrying while the worker has it open for a line (share mode 0).
+// Deletes a file, retrying while the worker has it open for a line (without sharing delete).
 inline bool DeleteWhenFree(const char* path) {
     return harness::WaitFor([&] {
         return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;

@@ -168,6 +168,7 @@ TEST_F(Files, ShareModesOfBothOpensMustAgree) {
         const char* what;
         DWORD access1, share1, access2, share2;
         bool second_opens;
+        DWORD disposition2 = OPEN_EXISTING;
     } cases[] = {
         {"both read, both share read", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ,
          true},
@@ -179,6 +180,25 @@ TEST_F(Files, ShareModesOfBothOpensMustAgree) {
          GENERIC_READ, FILE_SHARE_READ, false},
         {"writer and reader sharing both ways", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
          GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        // A recorder that shares reading, and a viewer that follows the file (reading, sharing
+        // reading and writing), in either order: both open, for a line and for the header.
+        {"recorder beside a viewer", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         GENERIC_WRITE, FILE_SHARE_READ, true},
+        {"recorder's header beside a viewer", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         GENERIC_WRITE, FILE_SHARE_READ, true, CREATE_ALWAYS},
+        {"viewer beside the recorder", GENERIC_WRITE, FILE_SHARE_READ, GENERIC_READ,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        // A share mode of 0 refuses even that viewer.
+        {"unshared recorder beside a viewer", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         GENERIC_WRITE, 0, false},
+        // A reader that denies writing (as spreadsheet programs hold files), and a second
+        // writer, still keep the recorder out, or are kept out by it.
+        {"recorder beside a reader that denies writing", GENERIC_READ, FILE_SHARE_READ,
+         GENERIC_WRITE, FILE_SHARE_READ, false},
+        {"reader that denies writing beside the recorder", GENERIC_WRITE, FILE_SHARE_READ,
+         GENERIC_READ, FILE_SHARE_READ, false},
+        {"second writer beside the recorder", GENERIC_WRITE, FILE_SHARE_READ, GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, false},
     };
     const std::string path = in_data("shared.dat");
     made(path);
@@ -187,7 +207,7 @@ TEST_F(Files, ShareModesOfBothOpensMustAgree) {
         HANDLE first = open_file(path, OPEN_ALWAYS, c.access1, c.share1);
         ASSERT_NE(INVALID_HANDLE_VALUE, first);
         SetLastError(0xdeadbeef);
-        HANDLE second = open_file(path, OPEN_EXISTING, c.access2, c.share2);
+        HANDLE second = open_file(path, c.disposition2, c.access2, c.share2);
         if (c.second_opens) {
             EXPECT_NE(INVALID_HANDLE_VALUE, second);
             CloseHandle(second);

@@ -17,13 +17,20 @@ namespace {
 const char* const kMemo = "C:\\data\\test.txt";
 
 #ifdef _WIN32
-// Wine's timeEndPeriod accepts an end that no begin matches, so there nothing would show an
-// unbalanced call. This executable's import slots for the two calls, which the program's calls go
-// through too, are pointed at wrappers that count the begins and refuse an unmatched end, as
-// Windows does.
+// Wine's timeEndPeriod accepts an end that no begin matches, its SetThreadExecutionState keeps one
+// state for the whole process, and its SetProcessInformation refuses power throttling, so under
+// Wine nothing would show an unbalanced call. This executable's import slots for these calls,
+// which the program's calls go through too, are pointed at wrappers that behave as Windows does:
+// an unmatched end is refused, each thread has its execution state, and the power throttling
+// state is kept. The program looks SetProcessInformation up with GetProcAddress, whose slot
+// hands it the wrapper.
 std::map<UINT, int> g_periods_begun;
 MMRESULT(WINAPI* g_begin_period)(UINT);
 MMRESULT(WINAPI* g_end_period)(UINT);
+EXECUTION_STATE(WINAPI* g_set_execution_state)(EXECUTION_STATE);
+FARPROC(WINAPI* g_get_proc_address)(HMODULE, LPCSTR);
+thread_local EXECUTION_STATE g_execution_state;
+PROCESS_POWER_THROTTLING_STATE g_throttling = {PROCESS_POWER_THROTTLING_CURRENT_VERSION, 0, 0};
 
 MMRESULT WINAPI CountedBeginPeriod(UINT period) {
     MMRESULT r = g_begin_period(period);
@@ -37,14 +44,37 @@ MMRESULT WINAPI CountedEndPeriod(UINT period) {
     return g_end_period(period);
 }
 
-// Points this executable's import slot for winmm's `name` at `fn`; returns what it held, or NULL.
+// Windows returns the thread's previous state, always with ES_CONTINUOUS.
+EXECUTION_STATE WINAPI ThreadExecutionState(EXECUTION_STATE flags) {
+    g_set_execution_state(flags);
+    EXECUTION_STATE previous = g_execution_state | ES_CONTINUOUS;
+    if (flags & ES_CONTINUOUS) g_execution_state = flags & ~ES_CONTINUOUS;
+    return previous;
+}
+
+BOOL WINAPI KeptThrottlingState(HANDLE process, PROCESS_INFORMATION_CLASS info_class, LPVOID info,
+                                DWORD size) {
+    if (process != GetCurrentProcess() || info_class != ProcessPowerThrottling ||
+        size != sizeof g_throttling)
+        return FALSE;
+    g_throttling = *(PROCESS_POWER_THROTTLING_STATE*)info;
+    return TRUE;
+}
+
+FARPROC WINAPI LookUpWithKeptThrottling(HMODULE module, LPCSTR name) {
+    if ((ULONG_PTR)name > 0xFFFF && strcmp(name, "SetProcessInformation") == 0)
+        return (FARPROC)(void (*)(void))KeptThrottlingState;
+    return g_get_proc_address(module, name);
+}
+
+// Points this executable's import slot for `dll`'s `name` at `fn`; returns what it held, or NULL.
 template <class Fn>
-Fn ReplaceWinmmImport(const char* name, Fn fn) {
+Fn ReplaceImport(const char* dll, const char* name, Fn fn) {
     BYTE* base = (BYTE*)GetModuleHandleA(NULL);
     IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
     DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     for (auto* d = (IMAGE_IMPORT_DESCRIPTOR*)(base + imports); d->Name; ++d) {
-        if (lstrcmpiA((const char*)(base + d->Name), "winmm.dll") != 0) continue;
+        if (lstrcmpiA((const char*)(base + d->Name), dll) != 0) continue;
         auto* names = (IMAGE_THUNK_DATA*)(base + d->OriginalFirstThunk);
         auto* slots = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
@@ -64,15 +94,27 @@ Fn ReplaceWinmmImport(const char* name, Fn fn) {
     return NULL;
 }
 
-bool CountTimerResolutions() {
+bool CountPowerRequests() {
     if (!g_begin_period) {
-        g_begin_period = ReplaceWinmmImport("timeBeginPeriod", &CountedBeginPeriod);
-        g_end_period = ReplaceWinmmImport("timeEndPeriod", &CountedEndPeriod);
+        g_begin_period = ReplaceImport("winmm.dll", "timeBeginPeriod", &CountedBeginPeriod);
+        g_end_period = ReplaceImport("winmm.dll", "timeEndPeriod", &CountedEndPeriod);
+        g_set_execution_state =
+            ReplaceImport("kernel32.dll", "SetThreadExecutionState", &ThreadExecutionState);
+        g_get_proc_address =
+            ReplaceImport("kernel32.dll", "GetProcAddress", &LookUpWithKeptThrottling);
     }
-    return g_begin_period && g_end_period;
+    return g_begin_period && g_end_period && g_set_execution_state && g_get_proc_address;
 }
+
+PROCESS_POWER_THROTTLING_STATE ThrottlingState() { return g_throttling; }
 #else
-bool CountTimerResolutions() { return true; }  // the layer counts them
+bool CountPowerRequests() { return true; }  // the layer keeps them as Windows does
+
+PROCESS_POWER_THROTTLING_STATE ThrottlingState() {
+    PROCESS_POWER_THROTTLING_STATE state = {PROCESS_POWER_THROTTLING_CURRENT_VERSION, 0, 0};
+    GetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
+    return state;
+}
 #endif
 
 // True while the process holds a 1 ms timer resolution: an end then finds a begin to match, and
@@ -81,6 +123,40 @@ bool TimerResolutionHeld() {
     if (timeEndPeriod(TIMER_RESOLUTION_MS) != TIMERR_NOERROR) return false;
     timeBeginPeriod(TIMER_RESOLUTION_MS);
     return true;
+}
+
+// True while the calling thread asks the system to stay awake; the thread's state is left as it
+// was.
+bool SystemKeptAwake() {
+    EXECUTION_STATE previous = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    SetThreadExecutionState(previous);
+    return (previous & ES_SYSTEM_REQUIRED) != 0;
+}
+
+// True while Windows is told to honour the process's timer resolution, however its windows are
+// shown: the mechanism is in the control mask, and off in the state mask.
+bool TimerResolutionAlwaysHonoured() {
+    PROCESS_POWER_THROTTLING_STATE state = ThrottlingState();
+    return (state.ControlMask & PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) &&
+           !(state.StateMask & PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION);
+}
+
+// What an acquisition asks of the system, as seen from the dialog's thread, which makes the
+// requests (the execution state is the thread's own).
+struct PowerRequests {
+    bool resolution, awake, honoured;
+    bool operator==(const PowerRequests& o) const {
+        return resolution == o.resolution && awake == o.awake && honoured == o.honoured;
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const PowerRequests& r) {
+    return os << "{timer resolution " << r.resolution << ", kept awake " << r.awake
+              << ", resolution honoured " << r.honoured << "}";
+}
+
+PowerRequests PowerRequestsHeld() {
+    return {TimerResolutionHeld(), SystemKeptAwake(), TimerResolutionAlwaysHonoured()};
 }
 
 class Controller : public ::testing::Test {
@@ -429,12 +505,15 @@ TEST_F(Controller, CloseWaitsForARunningOrFinishingWorker) {
     }
 }
 
-// The timer ticks at the typed period on Windows only with a 1 ms timer resolution: the program
-// holds one while an acquisition runs, and gives it back at the stop or the close, however
-// quickly stops and starts follow one another.
-TEST_F(Controller, TimerResolutionIsHeldWhileAnAcquisitionRuns) {
-    ASSERT_TRUE(CountTimerResolutions());
-    ASSERT_FALSE(TimerResolutionHeld());
+// While an acquisition runs the program asks the system for what a steady pace needs: a 1 ms
+// timer resolution (Windows fires timers on its 15.6 ms tick otherwise), that the machine stay
+// awake (a timer is no activity to the power plan), and that Windows 11 honour the resolution
+// even when the dialog is minimized. Each request is given back at the stop or the close,
+// however quickly stops and starts follow one another.
+TEST_F(Controller, PowerRequestsAreHeldWhileAnAcquisitionRuns) {
+    ASSERT_TRUE(CountPowerRequests());
+    const PowerRequests none = {false, false, false}, all = {true, true, true};
+    ASSERT_EQ(PowerRequestsHeld(), none);
     struct Row {
         const char* presses;
         int count;  // of 表示: odd leaves the acquisition running for the close
@@ -442,14 +521,15 @@ TEST_F(Controller, TimerResolutionIsHeldWhileAnAcquisitionRuns) {
     const Row rows[] = {{"start, stop", 2}, {"start, close", 1}, {"quick stops and starts", 5}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.presses);
-        bool held = false;
-        measure::Run([&](HWND dlg) {
+        PowerRequests held = none;
+        measure::RunStepped([&](HWND dlg) {
             SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
             for (int i = 0; i < row.count; ++i) Press(dlg, IDC_DISPLAY);
-            held = TimerResolutionHeld();
+            measure::OnDialogThread(dlg, [&](HWND) { held = PowerRequestsHeld(); });
         });
-        EXPECT_EQ(held, row.count % 2 == 1);
-        EXPECT_FALSE(TimerResolutionHeld()) << "after the close";
+        EXPECT_EQ(held, row.count % 2 == 1 ? all : none);
+        // This thread ran the dialog.
+        EXPECT_EQ(PowerRequestsHeld(), none) << "after the close";
     }
 }
 

@@ -163,14 +163,6 @@ int frame_width(const Window& w) {
 
 extern "C" {
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
-    if (lpModuleName) {
-        w32::set_error(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));  // a 32-bit image base
-}
-
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
     using namespace w32;
     if (!find_window(hWnd)) {
