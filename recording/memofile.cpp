@@ -1,4 +1,5 @@
-// The memo file: the memo field's text, as typed, beside the data file.
+// The memo file: the memo field's text, as typed, in C:\data\ under the name the file-name
+// field holds when the acquisition ends (which may differ from the data file's), extension .txt.
 #include "memofile.h"
 
 #include <windows.h>
