@@ -66,7 +66,16 @@ function(measure_debian_changelog markdown output maintainer)
         if(line MATCHES "^## ")
             measure_changelog_item()
             if(NOT version STREQUAL "")
-                execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C date -u -R -d ${date}
+                # Releases of one day are stamped a minute apart before noon, the newest last:
+                # Debian wants each entry later than the one below it.
+                math(EXPR minute "720 - ${same_day}")
+                math(EXPR hh "${minute} / 60")
+                math(EXPR mm "${minute} % 60")
+                if(mm LESS 10)
+                    set(mm "0${mm}")
+                endif()
+                execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C
+                                        date -u -R -d "${date} ${hh}:${mm} UTC"
                                 OUTPUT_VARIABLE stamp OUTPUT_STRIP_TRAILING_WHITESPACE
                                 COMMAND_ERROR_IS_FATAL ANY)
                 string(APPEND changelog "\n -- ${maintainer}  ${stamp}\n\n")
@@ -80,6 +89,11 @@ function(measure_debian_changelog markdown output maintainer)
                                     "<YYYY-MM-DD>', not '${line}'")
             endif()
             set(version ${CMAKE_MATCH_1})
+            if(DEFINED date AND date STREQUAL CMAKE_MATCH_2)
+                math(EXPR same_day "${same_day} + 1")
+            else()
+                set(same_day 0)
+            endif()
             set(date ${CMAKE_MATCH_2})
             if(NOT DEFINED newest)
                 set(newest ${version})
