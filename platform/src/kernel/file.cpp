@@ -78,6 +78,16 @@ bool delete_conflict_locked(const FileKey& key) {
     return false;
 }
 
+// SetFilePointer's result for the position it moved to: the low part, and the high part through
+// `high` if given. The caller can tell a low part equal to INVALID_SET_FILE_POINTER from a failure
+// only by the error, ERROR_SUCCESS.
+DWORD report_position(LONGLONG position, PLONG high) {
+    if (high) *high = static_cast<LONG>(static_cast<ULONGLONG>(position) >> 32);
+    const DWORD low = static_cast<DWORD>(position);
+    if (low == INVALID_SET_FILE_POINTER) set_error(ERROR_SUCCESS);
+    return low;
+}
+
 HANDLE fail_open(DWORD error) {
     set_error(error);
     return INVALID_HANDLE_VALUE;
@@ -234,10 +244,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                                               : ERROR_INVALID_PARAMETER);
                     return INVALID_SET_FILE_POINTER;
                 }
-                *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<ULONGLONG>(at) >> 32);
-                const DWORD low = static_cast<DWORD>(at);
-                if (low == INVALID_SET_FILE_POINTER) set_error(ERROR_SUCCESS);
-                return low;
+                return report_position(at, lpDistanceToMoveHigh);
             }
             if (::fstat(fd, &st) != 0) {
                 set_error(error_from_errno(errno));
@@ -268,11 +275,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
         set_error(error_from_errno(errno));
         return INVALID_SET_FILE_POINTER;
     }
-    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
-    const DWORD low = static_cast<DWORD>(position);
-    // The caller can tell this position from a failure only by the error.
-    if (low == INVALID_SET_FILE_POINTER) set_error(ERROR_SUCCESS);
-    return low;
+    return report_position(position, lpDistanceToMoveHigh);
 }
 
 // The file ends at the pointer: cut back or extended (with zeros, sparsely on Linux).
