@@ -246,9 +246,10 @@ TEST_F(Recording, FileDeletedMidRecordingIsReportedOnceAndRecordingGoesOn) {
     ASSERT_EQ(log.substr(0, head.size()), head);
     const int lost = atoi(log.c_str() + head.size());
     EXPECT_EQ(log.substr(head.size()), std::to_string(lost) + " records lost\r\n");
-    // Every sample after the deletion but the one under way at the stop; none before it.
+    // Every sample after the deletion but the one under way at the stop. Sample 1 was written
+    // before count 2 was shown; sample 2, shown before it is written, may be the first lost.
     EXPECT_GE(lost + 1, count_after - deleted_at);
-    EXPECT_LE(lost, count_after - 2);
+    EXPECT_LE(lost, count_after - 1);
     EXPECT_FALSE(measure::FileExists(kData));
 }
 
