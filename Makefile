@@ -40,6 +40,8 @@ INSTALLER_CHECK_PACKAGES := $(DEB_CHECK_PACKAGES) python3 file
 BENCH_PACKAGES := $(TEST_PACKAGES) python3 strace
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 MACHINE := cmake/machine.sh
+# Compile jobs: one per processor of this machine (make JOBS=N ... to choose).
+JOBS := $(shell nproc)
 
 # A shell command that prints which of the given locales `locale -a` does not list (it spells
 # de_DE.UTF-8 as de_DE.utf8).
@@ -81,21 +83,21 @@ locales:
 
 build-linux:
 	cmake --preset linux
-	cmake --build --preset linux -j 2
+	cmake --build --preset linux -j $(JOBS)
 
 # The Linux tests again under AddressSanitizer + UBSan and under ThreadSanitizer: any report
 # ends its test with a failure (the test presets set halt_on_error and the suppressions).
 build-linux-asan build-linux-tsan: build-linux-%:
 	cmake --preset linux-$*
-	cmake --build --preset linux-$* -j 2 --target program_tests platform_tests
+	cmake --build --preset linux-$* -j $(JOBS) --target program_tests platform_tests
 
 build-windows:
 	cmake --preset windows
-	cmake --build --preset windows -j 2
+	cmake --build --preset windows -j $(JOBS)
 
 build-windows-x64:
 	cmake --preset windows-x64
-	cmake --build --preset windows-x64 -j 2 --target measure program_tests platform_tests
+	cmake --build --preset windows-x64 -j $(JOBS) --target measure program_tests platform_tests
 
 run: deps-run build-linux
 	@mkdir -p "$(DRIVE_C)/data"
@@ -148,7 +150,7 @@ run-windows: deps-test locales
 	fi
 	@$(MACHINE) note run; preset=$$($(MACHINE) windows-preset); \
 	export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix; \
-	cmake --preset $$preset && cmake --build --preset $$preset -j 2 --target measure && \
+	cmake --preset $$preset && cmake --build --preset $$preset -j $(JOBS) --target measure && \
 	cmake/wine-run.sh --init && cmake/wine-run.sh build/$$preset/measure.exe
 
 # The packages users install: build/packages/measure_<version>_amd64.deb (the Linux program,
@@ -188,10 +190,10 @@ installer-check: deps-test locales
 # 64-bit Wine; the table's column says which. Five to eight minutes.
 bench: deps-bench
 	cmake --preset linux
-	cmake --build --preset linux -j 2 --target program_bench
+	cmake --build --preset linux -j $(JOBS) --target program_bench
 	@$(MACHINE) note measured; preset=$$($(MACHINE) windows-preset); \
 	cmake --preset $$preset && \
-	cmake --build --preset $$preset -j 2 --target program_bench && \
+	cmake --build --preset $$preset -j $(JOBS) --target program_bench && \
 	python3 bench/whole_program.py --linux build/linux/bench/program_bench \
 	    --windows build/$$preset/bench/program_bench.exe
 
