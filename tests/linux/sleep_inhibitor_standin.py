@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """A stand-in for the desktop's sleep inhibitors, for the tests, on a private D-Bus.
 
-Usage: sleep_inhibitor_standin.py portal|logind LOG
+Usage: sleep_inhibitor_standin.py portal|logind LOG [SECONDS]
 
 On the bus that DBUS_SESSION_BUS_ADDRESS names, owns either the XDG desktop portal's name with its
 Inhibit interface (each inhibitor a request object, released by its Close) or logind's name with
 Manager.Inhibit (each inhibitor one end of a pipe, released when the caller closes it). Appends a
 line to LOG for every inhibitor taken ("take portal flags=4", "take logind sleep block") and
 released ("release portal", "release logind"), before it answers, and prints "ready" once it
-owns the name.
+owns the name. With SECONDS, the portal answers each Inhibit only that long after it came ("ask
+portal" when it comes), as a portal does that is being started or hangs, and serves other calls
+meanwhile.
 """
 import os
 import sys
@@ -48,9 +50,10 @@ LOGIND = """<node>
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("portal", "logind"):
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("portal", "logind"):
         sys.exit(__doc__)
     kind, log_path = sys.argv[1], sys.argv[2]
+    delay_ms = int(float(sys.argv[3]) * 1000) if len(sys.argv) == 4 else 0
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     loop = GLib.MainLoop()
     requests = {}  # portal request paths still open, with their registration ids
@@ -67,11 +70,20 @@ def main():
 
     def on_portal(conn, sender, path, interface, method, params, invocation):
         window, flags, options = params.unpack()
-        request = f"/org/freedesktop/portal/desktop/request/{len(requests) + 1}_{id(invocation)}"
-        requests[request] = conn.register_object(request, portal.interfaces[1], on_request,
-                                                 None, None)
-        note(f"take portal flags={flags}")
-        invocation.return_value(GLib.Variant("(o)", (request,)))
+
+        def answer():
+            request = f"/org/freedesktop/portal/desktop/request/{len(requests) + 1}_{id(invocation)}"
+            requests[request] = conn.register_object(request, portal.interfaces[1], on_request,
+                                                     None, None)
+            note(f"take portal flags={flags}")
+            invocation.return_value(GLib.Variant("(o)", (request,)))
+            return False
+
+        if delay_ms:
+            note("ask portal")
+            GLib.timeout_add(delay_ms, answer)
+        else:
+            answer()
 
     def on_logind(conn, sender, path, interface, method, params, invocation):
         what, who, why, mode = params.unpack()

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ const char* const kLogVariable = "MEASURE_TEST_INHIBITOR_LOG";
 struct Inhibitors {
     std::vector<std::string> taken;
     int released = 0;
+    int asked = 0;  // by the slow portal, which logs an Inhibit as it comes
     int held() const { return (int)taken.size() - released; }
 };
 
@@ -39,6 +41,7 @@ Inhibitors ReadLog(const std::string& path) {
     for (std::string line; std::getline(log, line);) {
         if (line.rfind("take ", 0) == 0) result.taken.push_back(line.substr(5));
         if (line.rfind("release ", 0) == 0) result.released++;
+        if (line == "ask portal") result.asked++;
     }
     return result;
 }
@@ -77,43 +80,69 @@ void Stop(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
-enum Service { kPortal, kLogind, kNeither };
+enum Service { kPortal, kSlowPortal, kLogind, kNeither };
 enum Ending { kStop, kClose, kSessionEnd };
+
+// How long the slow portal takes to answer an Inhibit: longer than a bus call's time-out.
+const char* const kSlowPortalSeconds = "6";
 
 struct InhibitorCase {
     const char* name;
     Service service;
-    int pairs;      // starts and stops of 表示
+    int button;     // the button that starts and stops the acquisitions
+    int pairs;      // starts and stops
     Ending ending;  // after them: nothing more, a start and the close, or a start and SIGTERM
     const char* taken;  // what each inhibitor taken is, as the stand-in logs it
 };
 
 void PrintTo(const InhibitorCase& row, std::ostream* os) { *os << row.name; }
 
+// Presses a button, then reads a field from this thread, a send that the dialog's thread serves:
+// true if both were answered within half a second, whatever the bus services do meanwhile.
+bool AnsweredPromptly(HWND dlg, int id) {
+    const DWORD pressed = harness::Now();
+    Press(dlg, id);
+    harness::FieldText(dlg, IDC_COUNT);
+    return harness::Now() - pressed < 500;
+}
+
 // In the child: the acquisitions of the case, checked against the stand-in's log as they go.
 // Returns the child's exit code; each failure says on standard error what went wrong.
 int RunAcquisitions(const InhibitorCase& row) {
     const int running = row.service == kNeither ? 0 : 1;
+    // A start has reached the service: its inhibitor is held, or, the slow portal's, asked for
+    // (it comes only after the stop).
+    auto reached = [&] {
+        const Inhibitors seen = ReadLog(getenv(kLogVariable));
+        return row.service == kSlowPortal ? seen.asked > (int)seen.taken.size()
+                                          : seen.held() == running;
+    };
     const char* failure = nullptr;
     auto check = [&](bool ok, const char* what) {
         if (!ok && !failure) failure = what;
         return ok;
     };
+    auto start = [&](HWND dlg) {
+        return check(AnsweredPromptly(dlg, row.button),
+                     "the dialog did not answer within 0.5 s of the start") &&
+               check(harness::WaitFor(reached), "no inhibitor held while an acquisition runs");
+    };
     measure::Run(
         [&](HWND dlg) {
             SetDlgItemTextA(dlg, IDC_INTERVAL, "10");
             for (int i = 0; i < row.pairs; ++i) {
-                Press(dlg, IDC_DISPLAY);
-                if (!check(Held() == running, "no inhibitor held while an acquisition runs"))
-                    return;
-                Press(dlg, IDC_DISPLAY);
-                if (!check(harness::WaitFor([] { return Held() == 0; }),
+                if (!start(dlg)) return;
+                if (!check(AnsweredPromptly(dlg, row.button), "the stop was held back")) return;
+                // Every start has taken its inhibitor, late or not, and the stop released it.
+                auto settled = [&] {
+                    const Inhibitors seen = ReadLog(getenv(kLogVariable));
+                    return (int)seen.taken.size() == running * (i + 1) && seen.held() == 0;
+                };
+                if (!check(harness::WaitFor(settled, 10000),
                            "the inhibitor still held after the stop"))
                     return;
             }
-            if (row.ending == kStop) return;
-            Press(dlg, IDC_DISPLAY);
-            if (!check(Held() == running, "no inhibitor held while an acquisition runs")) return;
+            if (row.ending == kStop || !start(dlg)) return;
             if (row.ending == kSessionEnd) {
                 kill(getpid(), SIGTERM);
                 Sleep(10000);
@@ -128,20 +157,35 @@ int RunAcquisitions(const InhibitorCase& row) {
 
 // Where neither service answers: the request still succeeds as on Windows, returning the
 // previous state, and the layer says once, however often it is asked, that nothing keeps the
-// system awake.
+// system awake. It says so from a thread of its own, once both have refused while asked:
+// standard error goes to a file, read until the words are there.
 int RunWithoutService(const InhibitorCase& row) {
-    ::testing::internal::CaptureStderr();
+    const std::string err_path = std::string(getenv(kLogVariable)) + ".err";
+    fflush(stderr);
+    const int saved = dup(2);
+    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err_fd, 2);
+    close(err_fd);
     int code = RunAcquisitions(row);
     const bool requested = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) ==
                            ES_CONTINUOUS;
+    const std::string said = "no desktop portal or logind to inhibit sleep";
+    std::string err;
+    int times = 0;
+    harness::WaitFor([&] {
+        std::ifstream in(err_path);
+        err.assign(std::istreambuf_iterator<char>(in), {});
+        times = 0;
+        for (size_t at = err.find(said); at != std::string::npos; at = err.find(said, at + 1))
+            times++;
+        return times > 0;
+    });
     const bool released = SetThreadExecutionState(ES_CONTINUOUS) ==
                           (ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    dup2(saved, 2);
+    close(saved);
+    unlink(err_path.c_str());
     fputs(err.c_str(), stderr);
-    const std::string said = "no desktop portal or logind to inhibit sleep";
-    int times = 0;
-    for (size_t at = err.find(said); at != std::string::npos; at = err.find(said, at + 1))
-        times++;
     if (!requested || !released) {
         fprintf(stderr, "SetThreadExecutionState did not return the previous state\n");
         code = 1;
@@ -183,10 +227,12 @@ protected:
         std::ofstream(log_).flush();
         setenv(kLogVariable, log_.c_str(), 1);
         if (GetParam().service == kNeither) return;
+        std::vector<std::string> standin = {MEASURE_SLEEP_INHIBITOR_STANDIN,
+                                            GetParam().service == kLogind ? "logind" : "portal",
+                                            log_};
+        if (GetParam().service == kSlowPortal) standin.push_back(kSlowPortalSeconds);
         std::string ready;
-        standin_ = Start({MEASURE_SLEEP_INHIBITOR_STANDIN,
-                          GetParam().service == kPortal ? "portal" : "logind", log_},
-                         &ready);
+        standin_ = Start(standin, &ready);
         ASSERT_EQ(ready, "ready") << "the stand-in service did not start";
     }
 
@@ -228,12 +274,19 @@ INSTANTIATE_TEST_SUITE_P(
     Each, SleepInhibitor,
     ::testing::Values(
         // A stop, then a close while running.
-        InhibitorCase{"PortalAtStopAndClose", kPortal, 1, kClose, "portal flags=4"},
-        InhibitorCase{"PortalAtTheSessionsEnd", kPortal, 0, kSessionEnd, "portal flags=4"},
-        InhibitorCase{"PortalHundredStartsAndStops", kPortal, 100, kStop, "portal flags=4"},
+        InhibitorCase{"PortalAtStopAndClose", kPortal, IDC_DISPLAY, 1, kClose, "portal flags=4"},
+        InhibitorCase{"PortalAtTheSessionsEnd", kPortal, IDC_DISPLAY, 0, kSessionEnd,
+                      "portal flags=4"},
+        InhibitorCase{"PortalHundredStartsAndStops", kPortal, IDC_DISPLAY, 100, kStop,
+                      "portal flags=4"},
+        // A portal that answers only after a bus call's time-out: the dialog answers meanwhile,
+        // and the inhibitor that comes after the stop is let go at once.
+        InhibitorCase{"SlowPortalAroundARecording", kSlowPortal, IDC_RECORD, 1, kStop,
+                      "portal flags=4"},
         // Without a portal, logind's inhibitor, released by closing its descriptor.
-        InhibitorCase{"LogindAtStopAndClose", kLogind, 1, kClose, "logind sleep block"},
-        InhibitorCase{"Neither", kNeither, 2, kClose, ""}),
+        InhibitorCase{"LogindAtStopAndClose", kLogind, IDC_DISPLAY, 1, kClose,
+                      "logind sleep block"},
+        InhibitorCase{"Neither", kNeither, IDC_DISPLAY, 2, kClose, ""}),
     [](const ::testing::TestParamInfo<InhibitorCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -87,4 +87,11 @@ SyncCondition& sync_cv();
 // is up (WAIT_TIMEOUT). WAIT_FAILED, with ERROR_INVALID_HANDLE, when a handle cannot be waited on.
 DWORD wait_for_any(DWORD count, const HANDLE* handles, DWORD ms, const std::function<bool()>& also);
 
+// ---- power.cpp: the sleep inhibitor of SetThreadExecutionState ----
+
+// The process is about to end: the layer's power thread lets go of the sleep inhibitor, whoever
+// still asks for it, and stops. Waits for that at most a bus call's time-out; the normal exit
+// calls it by itself, and an end through _exit must call it first.
+void finish_power_requests();
+
 }  // namespace w32

@@ -1,18 +1,27 @@
 // Power requests. A thread that asks the system to stay awake (SetThreadExecutionState with
 // ES_CONTINUOUS | ES_SYSTEM_REQUIRED) makes the layer hold a sleep inhibitor of the desktop for as
 // long as any thread asks: the XDG desktop portal's on the session bus, or, where there is no
-// portal, logind's on the system bus. The power throttling of SetProcessInformation has nothing
-// to act on here (Linux timers are not throttled so): its state is only kept, for
-// GetProcessInformation.
+// portal, logind's on the system bus. The calls only note what is wanted: a thread of the layer's
+// own takes and releases the inhibitor, with asynchronous bus calls, so that a slow desktop
+// service never holds up the thread that asked (the dialog's). The power throttling of
+// SetProcessInformation has nothing to act on here (Linux timers are not throttled so): its
+// state is only kept, for GetProcessInformation.
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusUnixFileDescriptor>
+#include <QThread>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "kernel.h"
@@ -34,11 +43,78 @@ const uint portal_inhibit_suspend = 4;
 const char* const portal_service = "org.freedesktop.portal.Desktop";
 const char* const inhibit_reason = "A running task asked that the system stay awake";
 
-// A sleep inhibitor of the desktop, taken and released by blocking calls on the calling thread.
-class SleepInhibitor {
+// Guards what the threads want and what the power thread has done about it, and the throttling
+// state. Never held across a bus call.
+std::mutex& power_mutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Signalled when the power thread has caught up with what is wanted. Never destroyed: the
+// process's exit waits on it.
+std::condition_variable& power_settled_cv() {
+    static auto* cv = new std::condition_variable;
+    return *cv;
+}
+
+// Guarded by power_mutex().
+int threads_keeping_awake = 0;
+bool power_settled = true;  // nothing held that is not wanted, no call on its way
+bool power_ending = false;  // the process ends: the inhibitor goes, whoever still asks
+
+// Caller holds power_mutex().
+bool awake_wanted_locked() { return threads_keeping_awake > 0 && !power_ending; }
+
+bool awake_wanted() {
+    std::lock_guard<std::mutex> lock(power_mutex());
+    return awake_wanted_locked();
+}
+
+// The desktop's sleep inhibitor, on the power thread, which only it uses. Nothing there waits for
+// an answer: each answer comes back as an event of the thread's loop, and every event converges
+// what is held on what the process's threads want. An answer that comes when nobody wants it any
+// more, however late, is let go at once.
+class SleepInhibitor : public QObject {
 public:
+    SleepInhibitor() {
+        // A portal that has not answered by then counts as none: logind is asked.
+        patience_.setSingleShot(true);
+        patience_.setInterval(bus_timeout_ms);
+        connect(&patience_, &QTimer::timeout, this, [this] {
+            portal_overdue_ = true;
+            converge();
+        });
+    }
+
+    void converge() {
+        const bool want = awake_wanted();
+        if (want)
+            take();
+        else
+            release();
+        const bool asking = portal_asked_ || logind_asked_ || closes_asked_ > 0;
+        const bool done = !asking && (want ? held() || (portal_tried_ && logind_tried_) : !held());
+        std::lock_guard<std::mutex> lock(power_mutex());
+        // A change since `want` was read has posted another convergence.
+        if (awake_wanted_locked() != want) return;
+        power_settled = done;
+        if (done) power_settled_cv().notify_all();
+    }
+
+private:
+    bool held() const { return !portal_request_.isEmpty() || logind_fd_.isValid(); }
+
+    // The portal first; logind where there is none, or where it has not answered in time.
     void take() {
-        if (take_from_portal() || take_from_logind()) return;
+        if (held() || logind_asked_ || (portal_asked_ && !portal_overdue_)) return;
+        if (!portal_tried_ && !portal_asked_) {
+            portal_tried_ = true;
+            if (ask_portal()) return;
+        }
+        if (!logind_tried_) {
+            logind_tried_ = true;
+            if (ask_logind()) return;
+        }
         if (said_none_) return;
         said_none_ = true;
         std::fprintf(stderr,
@@ -48,18 +124,22 @@ public:
     }
 
     void release() {
+        portal_tried_ = logind_tried_ = false;
         if (!portal_request_.isEmpty()) {
-            QDBusMessage close = QDBusMessage::createMethodCall(
-                portal_service, portal_request_, "org.freedesktop.portal.Request", "Close");
-            QDBusConnection::sessionBus().call(close, QDBus::Block, bus_timeout_ms);
+            call(QDBusConnection::sessionBus(),
+                 QDBusMessage::createMethodCall(portal_service, portal_request_,
+                                                "org.freedesktop.portal.Request", "Close"),
+                 bus_timeout_ms, [this](const QDBusMessage&) { closes_asked_--; });
+            closes_asked_++;
             portal_request_.clear();
         }
         // logind holds its inhibitor until the last copy of this descriptor is closed.
         logind_fd_ = QDBusUnixFileDescriptor();
     }
 
-private:
-    bool take_from_portal() {
+    // The portal's answer has no time-out: however late it comes, it names a request that can
+    // then be closed.
+    bool ask_portal() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected()) return false;
         QDBusMessage inhibit = QDBusMessage::createMethodCall(
@@ -67,14 +147,22 @@ private:
             "Inhibit");
         inhibit << QString() << portal_inhibit_suspend
                 << QVariantMap{{"reason", QString(inhibit_reason)}};
-        const QDBusMessage reply = bus.call(inhibit, QDBus::Block, bus_timeout_ms);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
-            return false;
-        portal_request_ = qdbus_cast<QDBusObjectPath>(reply.arguments().at(0)).path();
-        return !portal_request_.isEmpty();
+        call(bus, inhibit, INT_MAX /* libdbus: none */, [this](const QDBusMessage& reply) {
+            portal_asked_ = portal_overdue_ = false;
+            patience_.stop();
+            if (!answered(reply)) return;
+            portal_request_ = qdbus_cast<QDBusObjectPath>(reply.arguments().at(0)).path();
+            // One inhibitor is enough: the portal's, where logind's came first.
+            if (!portal_request_.isEmpty()) logind_fd_ = QDBusUnixFileDescriptor();
+        });
+        portal_asked_ = true;
+        patience_.start();
+        return true;
     }
 
-    bool take_from_logind() {
+    // A late answer of logind's is dropped by the bus library, and its descriptor with it, which
+    // releases that inhibitor.
+    bool ask_logind() {
         QDBusConnection bus = QDBusConnection::systemBus();
         if (!bus.isConnected()) return false;
         QDBusMessage inhibit =
@@ -82,31 +170,67 @@ private:
                                            "org.freedesktop.login1.Manager", "Inhibit");
         inhibit << QString("sleep") << QString(program_invocation_short_name)
                 << QString(inhibit_reason) << QString("block");
-        const QDBusMessage reply = bus.call(inhibit, QDBus::Block, bus_timeout_ms);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1)
-            return false;
-        logind_fd_ = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().at(0));
-        return logind_fd_.isValid();
+        call(bus, inhibit, bus_timeout_ms, [this](const QDBusMessage& reply) {
+            logind_asked_ = false;
+            if (answered(reply) && portal_request_.isEmpty())
+                logind_fd_ = qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().at(0));
+        });
+        logind_asked_ = true;
+        return true;
+    }
+
+    static bool answered(const QDBusMessage& reply) {
+        return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1;
+    }
+
+    // Sends a call; its answer (or error) comes back on this thread, to `on_answer`, and then
+    // the held inhibitors converge again.
+    template <class OnAnswer>
+    void call(const QDBusConnection& bus, const QDBusMessage& message, int timeout_ms,
+              OnAnswer on_answer) {
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, timeout_ms), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, on_answer] {
+            watcher->deleteLater();
+            on_answer(watcher->reply());
+            converge();
+        });
     }
 
     QString portal_request_;             // the portal's request object while it inhibits
     QDBusUnixFileDescriptor logind_fd_;  // logind's inhibitor, while valid
+    bool portal_asked_ = false;          // an Inhibit is on its way to the portal
+    bool portal_overdue_ = false;        // ... and has had its time
+    bool logind_asked_ = false;
+    int closes_asked_ = 0;               // portal requests being closed
+    bool portal_tried_ = false, logind_tried_ = false;  // since the inhibitor was last wanted
     bool said_none_ = false;
+    QTimer patience_{this};
 };
 
-// Guards the count and the inhibitor: a request and a release never overlap.
-std::mutex& power_mutex() {
-    static std::mutex m;
-    return m;
-}
+// The power thread, with its inhibitor; started by the first request. Never destroyed: the
+// process may end while they run. Guarded by power_mutex().
+QThread* power_thread = nullptr;
+SleepInhibitor* inhibitor = nullptr;
 
-// Never destroyed: a thread may still let go while the process exits.
-SleepInhibitor& inhibitor() {
-    static auto* i = new SleepInhibitor;
-    return *i;
-}
+void finish_at_exit() { finish_power_requests(); }
 
-int threads_keeping_awake = 0;
+// Has the power thread converge on what is now wanted. Caller holds power_mutex().
+void post_convergence() {
+    power_settled = false;
+    if (!inhibitor) {
+        // The process's exit lets go of the inhibitor while Qt's bus connections are still
+        // there. Qt cleans them up at exit through an object made on their first use: made now
+        // (a look-up of a connection by name, with no bus traffic), it goes after this handler.
+        QDBusConnection(QStringLiteral("w32 power"));
+        std::atexit(finish_at_exit);
+        power_thread = new QThread;
+        power_thread->setObjectName("w32 power");
+        inhibitor = new SleepInhibitor;
+        inhibitor->moveToThread(power_thread);
+        power_thread->start();
+    }
+    QMetaObject::invokeMethod(inhibitor, [] { inhibitor->converge(); }, Qt::QueuedConnection);
+}
 
 // A thread's continuous execution state, as its last ES_CONTINUOUS call set it. A thread that
 // ends while asking keeps the inhibitor until the process ends.
@@ -132,6 +256,23 @@ bool check_throttling_call(HANDLE process, PROCESS_INFORMATION_CLASS info_class,
 }
 
 }  // namespace
+
+void finish_power_requests() {
+    QThread* thread;
+    {
+        std::unique_lock<std::mutex> lock(power_mutex());
+        if (!inhibitor || power_ending) return;
+        power_ending = true;
+        post_convergence();
+        power_settled_cv().wait_for(lock, std::chrono::milliseconds(bus_timeout_ms),
+                                    [] { return power_settled; });
+        thread = power_thread;
+    }
+    // Nothing more for the thread to do: it stops before the bus connections go.
+    thread->quit();
+    thread->wait(QDeadlineTimer(bus_timeout_ms));
+}
+
 }  // namespace w32
 
 extern "C" {
@@ -153,8 +294,9 @@ EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags) {
     thread_execution_state = esFlags & ~ES_CONTINUOUS;
     if (awake != was_awake) {
         std::lock_guard<std::mutex> lock(power_mutex());
-        if (awake && threads_keeping_awake++ == 0) inhibitor().take();
-        if (!awake && --threads_keeping_awake == 0) inhibitor().release();
+        const bool wanted = awake_wanted_locked();
+        threads_keeping_awake += awake ? 1 : -1;
+        if (awake_wanted_locked() != wanted && !power_ending) post_convergence();
     }
     return previous;
 }

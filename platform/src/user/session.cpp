@@ -42,6 +42,7 @@ void end_session() {
     // A signal cannot be refused: the answers to the query are not consulted.
     for (HWND h : tops) SendMessageA(h, WM_QUERYENDSESSION, 0, 0);
     for (HWND h : tops) SendMessageA(h, WM_ENDSESSION, TRUE, 0);
+    finish_power_requests();
     std::fflush(nullptr);
     ::_exit(0);
 }
