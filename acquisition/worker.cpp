@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "claim.h"
 #include "datafile.h"
 #include "dialog.h"
 #include "memofile.h"
@@ -80,6 +81,7 @@ unsigned __stdcall AcquisitionThread(void*) {
     // A failed wait is no end the user asked for: the memo is kept for the real stop.
     if (stopped)
         WriteMemoFile();
+    EndRecordingClaims();
     SetEvent(hWorkerIdleEvent);
     return 0;
 }

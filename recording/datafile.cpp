@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "claim.h"
 #include "fileio.h"
 #include "filename.h"
 #include "log.h"
@@ -22,6 +23,8 @@ static ULONGLONG recordsLost;
 // starts the file afresh (CREATE_ALWAYS); from then on a line only ever opens the file as it is.
 // The header itself comes once per recording, at its first sample.
 static bool dataFileStarted;
+// Another copy of the program records a file of this name: this recording writes no line of it.
+static bool dataFileRefused;
 
 static void LineLost(const char* action, DWORD error, int isRecord) {
     if (!dataFileFailed)
@@ -58,6 +61,11 @@ void WriteDataLine(int isRecord, const char* text) {
         dataFileFailed = false;
         dataFileStarted = false;
         recordsLost = 0;
+        dataFileRefused = !ClaimRecordingNames(dataFileName);
+    }
+    if (dataFileRefused) {
+        LineLost(isRecord ? "write" : "create", ERROR_RECORDED_ELSEWHERE, isRecord);
+        return;
     }
     // A file whose header could not be written (held or missing at the start) is created when
     // it can be, so that records never follow an older file's content.

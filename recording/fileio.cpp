@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "claim.h"
 #include "filename.h"
 #include "log.h"
 
@@ -72,6 +73,8 @@ static const char* DescribeFileError(DWORD error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return "disk full";
+    case ERROR_RECORDED_ELSEWHERE:
+        return "recorded by another window";
     }
     return NULL;
 }

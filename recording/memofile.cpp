@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "claim.h"
 #include "dialog.h"
 #include "fieldtext.h"
 #include "fileio.h"
@@ -19,9 +20,15 @@ void WriteMemoFile() {
     char fname[DATA_PATH_SIZE];
     char cbuf[MEMO_SIZE];
     ComposeDataPath(fname, sizeof fname, ".txt");
+    HANDLE hClaim;
+    if (!ClaimForMemo(fname, &hClaim)) {
+        LogFileError("write memo", fname, GetLastError());
+        return;
+    }
     HANDLE hFile = OpenForWriting(fname, CREATE_ALWAYS, true);
     if (hFile == INVALID_HANDLE_VALUE) {
         LogFileError("write memo", fname, GetLastError());
+        ReleaseClaim(hClaim);
         return;
     }
     GetFieldText(IDC_MEMO, cbuf, MEMO_SIZE);
@@ -30,6 +37,7 @@ void WriteMemoFile() {
     if (!AppendText(hFile, cbuf))
         LogFileError("write memo", fname, GetLastError());
     CloseHandle(hFile);
+    ReleaseClaim(hClaim);
     // The memo is saved up to the buffer's size, in whole characters; what is cut off is said,
     // not lost silently.
     DWORD total = (DWORD)SendDlgItemMessageA(hDlgMain, IDC_MEMO, WM_GETTEXTLENGTH, 0, 0);

@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
 #endif
 
 #include <cstdio>
@@ -452,6 +458,65 @@ TEST_F(Files, EachLineFollowsThePathAsItIsThen) {
             ::rmdir(d.c_str());
         }
         ::unlink(elsewhere.c_str());
+    }
+}
+
+// What may stand where the data file should be on Linux, and another program's hold on it:
+// something that is not a plain file is refused before it is opened (a FIFO's reader would see
+// a writer come and go), and an open of a file that another program holds a lease on waits for
+// the lease to be broken, then opens it, as an open waits for an oplock to break on Windows.
+TEST_F(Files, FifosAndLeasesOnLinux) {
+    const char* drive = std::getenv("MEASURE_DRIVE_C");
+    if (!drive) GTEST_SKIP() << "MEASURE_DRIVE_C is not set";
+    const std::string path = in_data("held.dat");
+    const std::string unix_path = std::string(drive) + "/data/held.dat";
+    const struct Row {
+        const char* what;
+        bool fifo;     // else a plain file under a read lease
+        DWORD error;   // of the open, 0 for a handle
+    } rows[] = {
+        {"FIFO with a reader", true, ERROR_ACCESS_DENIED},
+        {"file under a read lease", false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        made(path);
+        ::unlink(unix_path.c_str());
+        if (row.fifo) {
+            ASSERT_EQ(0, ::mkfifo(unix_path.c_str(), 0600));
+        } else {
+            unix_write(unix_path, "kept");
+        }
+        const int held = ::open(unix_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_LE(0, held);
+        std::atomic<bool> done{false};
+        std::thread breaker;
+        if (!row.fifo) {
+            // The lease holder lets the lease go once the kernel asks for it.
+            std::signal(SIGIO, SIG_IGN);
+            if (::fcntl(held, F_SETLEASE, F_RDLCK) != 0) {
+                ::close(held);
+                GTEST_SKIP() << "no lease on this file system: errno " << errno;
+            }
+            breaker = std::thread([&] {
+                while (!done && ::fcntl(held, F_GETLEASE) == F_RDLCK) usleep(1000);
+                ::fcntl(held, F_SETLEASE, F_UNLCK);
+            });
+        }
+        SetLastError(0xdeadbeef);
+        HANDLE h = open_file(path, OPEN_EXISTING, GENERIC_WRITE);
+        const DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        done = true;
+        if (breaker.joinable()) breaker.join();
+        EXPECT_EQ(row.error, error);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        if (row.fifo) {
+            // A writer that came and went leaves the reader hung up.
+            pollfd reader{held, POLLIN, 0};
+            ASSERT_LE(0, ::poll(&reader, 1, 0));
+            EXPECT_EQ(0, reader.revents & POLLHUP) << "the FIFO was opened";
+        }
+        ::close(held);
     }
 }
 #endif

@@ -1,27 +1,21 @@
 // A viewer in another process that follows the data file while it is recorded, as a tail tool or
-// PowerShell's Get-Content -Wait does. Windows only: the layer models no other process (its
-// share modes are checked among the handles of one process, which the program tests cover).
+// PowerShell's Get-Content -Wait does. Windows only: the layer checks share modes among the
+// handles of one process, which the program tests cover.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "beside.h"
 #include "measure_harness.h"
 
 namespace {
 
 const char* const kData = "C:\\data\\test.dat";
 
-// Starts the follower beside this executable, holding `path` for `hold_ms` once it has it open.
+// Starts the follower, holding `path` for `hold_ms` once it has it open.
 bool StartFollower(const char* path, int hold_ms, PROCESS_INFORMATION* pi) {
-    char exe[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, exe, sizeof exe);
-    std::string dir(exe, n);
-    dir.resize(dir.find_last_of('\\') + 1);
-    std::string command =
-        "\"" + dir + "file_follower.exe\" \"" + path + "\" " + std::to_string(hold_ms);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    return CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi) != 0;
+    std::string args = std::string("\"") + path + "\" " + std::to_string(hold_ms);
+    return beside::Start("file_follower", args, pi);
 }
 
 // The viewer holds the file for a second and a half of a 20 ms recording: every record arrives,
@@ -39,10 +33,7 @@ TEST(Viewer, FollowingTheDataFileInAnotherProcessLosesNoRecord) {
             ASSERT_TRUE(measure::WaitForCount(dlg, 3));
             PROCESS_INFORMATION pi;
             ASSERT_TRUE(StartFollower(kData, 1500, &pi)) << "error " << GetLastError();
-            WaitForSingleObject(pi.hProcess, 30000);
-            GetExitCodeProcess(pi.hProcess, &follower_exit);
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
+            follower_exit = beside::Finish(&pi);
             ASSERT_TRUE(measure::WaitForCount(dlg, measure::Count(dlg) + 3));
             measure::Press(dlg, IDC_RECORD);
             ASSERT_TRUE(measure::WaitForWorkerIdle());

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <string>
 #include <utility>
 
 #include "drive.h"
@@ -150,18 +151,34 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         // Truncating needs a writable descriptor even when the handle may only read.
         const bool writes = (dwDesiredAccess & GENERIC_WRITE) || (exists && truncates);
         int flags = writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
-        // Nothing that is not a plain file (a FIFO, a terminal) may block the open or become
-        // the process's; it is refused once open. A symbolic link is refused by O_NOFOLLOW.
-        flags |= O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC;
-        if (!exists) flags |= O_CREAT | O_EXCL;
+        flags |= O_NOCTTY | O_CLOEXEC;
+        if (!exists) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
         return flags;
     };
+    // An existing entry is looked at before it is opened: anything that is not a plain file (a
+    // FIFO, whose other end would see an open and a close; a device) is refused without an open,
+    // and a symbolic link is refused by O_NOFOLLOW. A plain file is then opened for I/O through
+    // the descriptor of what was looked at, and that open waits, as it always has, for a lease
+    // that another program holds on the file to be broken.
+    struct stat st;
+    auto open_looked_at = [&](Fd looked_at, Fd* out) -> DWORD {
+        if (::fstat(looked_at.get(), &st) != 0) return error_from_errno(errno);
+        if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+        const std::string self = "/proc/self/fd/" + std::to_string(looked_at.get());
+        *out = Fd(::open(self.c_str(), open_flags(true)));
+        return *out ? ERROR_SUCCESS : error_from_errno(errno);
+    };
     // An existing file whose path is spelled as on the disk (the data file at every line) is
-    // opened in one call; a missing name, another letter case or any failure walks the path.
+    // found in one call; a missing name, another letter case or any failure walks the path.
     Fd fd;
-    if (disposition != CREATE_NEW) fd = open_exact(lpFileName, open_flags(true));
-    bool exists = static_cast<bool>(fd);
-    if (!fd) {
+    bool exists = false;
+    if (disposition != CREATE_NEW) {
+        if (Fd looked_at = open_exact(lpFileName, O_PATH)) {
+            exists = true;
+            if (DWORD error = open_looked_at(std::move(looked_at), &fd)) return fail_open(error);
+        }
+    }
+    if (!exists) {
         DrivePath path;
         if (DWORD error = resolve_path(lpFileName, &path)) return fail_open(error);
         if (path.name.empty())  // the drive's root folder
@@ -172,14 +189,17 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         if (exists && disposition == CREATE_NEW) return fail_open(ERROR_FILE_EXISTS);
         if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
             return fail_open(ERROR_FILE_NOT_FOUND);
-        // Folders, and anything else that is not a plain file, cannot be opened as files.
-        if (exists && !S_ISREG(entry.st.st_mode) && !S_ISLNK(entry.st.st_mode))
-            return fail_open(ERROR_ACCESS_DENIED);
-        fd = Fd(::openat(path.dir.get(), path.name.c_str(), open_flags(exists), 0666));
-        if (!fd) return fail_open(error_from_errno(errno));
+        if (exists) {
+            Fd looked_at(
+                ::openat(path.dir.get(), path.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            if (!looked_at) return fail_open(error_from_errno(errno));
+            if (DWORD error = open_looked_at(std::move(looked_at), &fd)) return fail_open(error);
+        } else {
+            fd = Fd(::openat(path.dir.get(), path.name.c_str(), open_flags(false), 0666));
+            if (!fd) return fail_open(error_from_errno(errno));
+            if (::fstat(fd.get(), &st) != 0) return fail_open(error_from_errno(errno));
+        }
     }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail_open(ERROR_ACCESS_DENIED);
     const bool truncate = exists && truncates;
 
     const FileKey key{st.st_dev, st.st_ino};

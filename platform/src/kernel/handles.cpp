@@ -46,6 +46,8 @@ void set_table_full_error(Kind kind) {
         case Kind::Event:
         case Kind::Thread:
         case Kind::File:
+        case Kind::Mutex:
+        case Kind::Process:
             set_error(ERROR_NO_SYSTEM_RESOURCES);
             break;
         case Kind::Window:

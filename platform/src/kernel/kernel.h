@@ -11,4 +11,7 @@ struct Waitable : Object {
     bool manual_reset = true;
 };
 
+// WaitForSingleObject on a mutex (mutex.cpp): only there can a mutex be waited on.
+DWORD wait_mutex(HANDLE h, DWORD ms);
+
 }  // namespace w32

@@ -18,7 +18,7 @@ namespace w32 {
 
 // ---- handles.cpp: the typed handle table and the thread's last error ----
 
-enum class Kind { Event, Thread, File, Window, Dc, Bitmap, Pen, Brush };
+enum class Kind { Event, Thread, File, Mutex, Process, Window, Dc, Bitmap, Pen, Brush };
 
 struct Object {
     virtual ~Object() = default;

@@ -97,6 +97,7 @@ bool resolve(const void* h, Target* t) {
     switch (kind) {
         case Kind::Event:
         case Kind::Thread:
+        case Kind::Process:
             t->object = find<Waitable>(h, kind);
             return t->object != nullptr;  // closed by another thread meanwhile
         case Kind::File:
@@ -222,6 +223,9 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    w32::Kind kind;
+    if (w32::kind_of(hHandle, &kind) && kind == w32::Kind::Mutex)
+        return w32::wait_mutex(hHandle, dwMilliseconds);
     std::vector<w32::Target> targets(1);
     if (!w32::resolve(hHandle, &targets[0])) {
         w32::set_error(ERROR_INVALID_HANDLE);
@@ -235,7 +239,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (hObject == current_process) return TRUE;
     Kind kind;
     if (kind_of(hObject, &kind) &&
-        (kind == Kind::Event || kind == Kind::Thread || kind == Kind::File) &&
+        (kind == Kind::Event || kind == Kind::Thread || kind == Kind::File ||
+         kind == Kind::Mutex || kind == Kind::Process) &&
         remove_handle(hObject, kind))
         return TRUE;
     // Window and GDI handles are not kernel objects: Win32 refuses to close them here too.
