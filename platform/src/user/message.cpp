@@ -234,6 +234,7 @@ bool serve_sends() {
         sync_cv().notify_all();
         any = true;
     }
+    if (any) frame_after_sends();
     return any;
 }
 

@@ -160,6 +160,11 @@ void paint_at_once(QWidget* window);
 // True while the frame clock runs and so will collect invalidated regions at its next tick.
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();
+// Owner thread: a timer's callback has run; a frame now waits, for a moment, until the sends of
+// the threads it woke have been served.
+void frame_after_timer_callback();
+// Owner thread: cross-thread sends have been served; a frame that waited for them may be shown.
+void frame_after_sends();
 
 // ---- dialog_keys.cpp: the dialog manager's keyboard interface ----
 
