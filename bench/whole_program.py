@@ -130,6 +130,7 @@ class Run:
                                   stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
         self.pid = self.p.pid
         self.marks, self.paced, self.lines = {}, [], []
+        self.minimized = None
         self.pids = None
 
     def program_pids(self):
@@ -149,6 +150,8 @@ class Run:
                     break
             elif len(line) == 3 and line[0] == "paced":
                 self.paced.append((int(line[1]), line[2]))
+            elif len(line) == 2 and line[0] == "minimized":
+                self.minimized = line[1] == "yes"
         try:
             self.p.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -188,6 +191,7 @@ class Bench:
         self.windows_bits = pe_bits(opts.windows) if opts.windows else None
         self.wine_loader = "/usr/lib/wine/wine64" if self.windows_bits == 64 else "/usr/lib/wine/wine"
         self.xvfb = None
+        self.wm = None
         self.wineserver = None
         self.wine_started = False
 
@@ -206,6 +210,12 @@ class Bench:
             time.sleep(0.05)
         base = dict(os.environ, DISPLAY=self.display)
         base.pop("WAYLAND_DISPLAY", None)
+        # A window manager, as every desktop has: it places and decorates the windows, and it
+        # is what minimizes one.
+        if shutil.which("openbox"):
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=base,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
         drive = os.path.join(ROOT, "build", "bench", "drive_c")
         os.makedirs(os.path.join(drive, "data"), exist_ok=True)
         self.linux_drive = drive
@@ -250,6 +260,9 @@ class Bench:
     def stop(self):
         if self.wine_started:
             subprocess.run(["wineserver", "-k"], env=self.wine_env)
+        if self.wm:
+            self.wm.terminate()
+            self.wm.wait()
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -385,6 +398,8 @@ def pace_figures(bench, linux, plan, busy, minimized=False):
                       *[f"{p}:{n}" for p, n in plan])
     drive = bench.linux_drive if linux else bench.wine_drive
     out = {}
+    if minimized and not r.minimized:
+        return {"refused": True}
     for period, name in r.paced:
         f = interval_figures(read_times(os.path.join(drive, "data", name + ".dat")), period)
         if f:
@@ -535,6 +550,8 @@ def print_table(results, builds, opts, plan):
     def pacing(f, floor=None):
         if f is None:
             return "n/a"
+        if f == "refused":
+            return "not minimized: no window manager did it"
         text = (f'{f["mean"]:.3f} / {f["median"]:.3f} / {f["p99"]:.3f} / {f["max"]:.1f} ms / '
                 f'{f["lost"]} / ' + ", ".join(f"{g:.1f}" for g in f["first"]) + " ms")
         if floor:
@@ -550,7 +567,8 @@ def print_table(results, builds, opts, plan):
         for period, _ in plan:
             row(f"pacing {period} ms, {what}: mean / median / p99 |interval - period| / "
                 "longest / lost / first two",
-                lambda r, lx, k=key, p=period: pacing(r[k].get(p), results[FLOOR][k].get(p)),
+                lambda r, lx, k=key, p=period: pacing(
+                    "refused" if r[k].get("refused") else r[k].get(p), results[FLOOR][k].get(p)),
                 lambda r, k=key, p=period: pacing(r[k].get(p)))
             row("  most frequent intervals (ms, share)",
                 lambda r, lx, k=key, p=period: shape(r[k].get(p)),
