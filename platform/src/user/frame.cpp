@@ -18,6 +18,8 @@
 // brought up to date, a repaint and its flush to the X server) would hold it back for as long
 // as the frame takes. So after a callback the frame waits until a send has been served, or for
 // at most kYieldUs when none comes.
+#include <sched.h>
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -55,10 +57,21 @@ public:
         QObject::connect(&fallback_, &QTimer::timeout, this, [] {});
         QObject::connect(QAbstractEventDispatcher::instance(),
                          &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+                             // Waiting sends before the frame; then those the frame let in.
+                             const bool answered = answered_since_woken();
                              if (running && clock_.elapsed() - last_frame() >= kFrameMs &&
-                                 !yielding())
+                                 !yielding()) {
+                                 // A thread just answered is most often queued on this
+                                 // processor, behind the owner: it goes on first (a worker
+                                 // reads its clock right after its first field update), the
+                                 // frame after it.
+                                 if (answered) sched_yield();
                                  tick();
+                             }
+                             owner_about_to_sleep();
                          });
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                         this, [] { owner_woke(); });
     }
 
     // Guarded by paint_mutex(): read by threads that invalidate. Written on the owner thread.

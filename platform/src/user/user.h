@@ -29,6 +29,14 @@ void ensure_app();
 bool on_owner_thread();
 // Runs every queued cross-thread send on the owner thread; true if it ran any.
 bool serve_sends();
+// The owner's event loop has woken up; until it is about to sleep again, a cross-thread send
+// queued for it needs no wake-up of its own.
+void owner_woke();
+// Owner thread: serves the sends queued; true if it has answered one since it woke.
+bool answered_since_woken();
+// The owner's event loop is about to sleep: serves the sends queued meanwhile, then lets the next
+// one wake it.
+void owner_about_to_sleep();
 // True if a cross-thread send is waiting for the owner. Caller holds sync_mutex().
 bool sends_pending_locked();
 // Runs `fn` on the owner thread and returns its result: at once on the owner thread (or when no
