@@ -35,9 +35,9 @@ DEB_CHECK_PACKAGES := xvfb xauth xdotool
 # installer where 32-bit code cannot run.
 PACKAGE_PACKAGES += nsis
 INSTALLER_CHECK_PACKAGES := $(DEB_CHECK_PACKAGES) python3 file
-# What `make bench` needs beyond the tests: the script that reads /proc, and strace, which counts
-# the system calls of a sample.
-BENCH_PACKAGES := $(TEST_PACKAGES) python3 strace
+# What `make bench` needs beyond the tests: the script that reads /proc, strace, which counts
+# the system calls of a sample, and a window manager, which minimizes the dialog.
+BENCH_PACKAGES := $(TEST_PACKAGES) python3 strace openbox
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 MACHINE := cmake/machine.sh
 # Compile jobs: one per processor of this machine (make JOBS=N ... to choose).

@@ -3,7 +3,10 @@
 // "mark NAME SAMPLES" wherever the script is to read the process's CPU and memory from outside.
 //   program_bench cpu PERIOD_MS SECONDS MODE       MODE 1 displays, 2 records
 //   program_bench flat SAMPLES MODE                ticks as fast as the worker takes them
-//   program_bench pace PERIOD_MS:SAMPLES ...       records C:\data\paceN.dat at each period
+//   program_bench pace [minimized] PERIOD_MS:SAMPLES ...
+//                                                  records C:\data\paceN.dat at each period,
+//                                                  the dialog minimized if asked ("minimized
+//                                                  no" when the window manager refused)
 //   program_bench startup                          "mark painted" once the plot is first painted
 #include <windows.h>
 
@@ -94,7 +97,16 @@ void RunFlat(HWND dlg, long samples, int mode) {
     Stop(dlg, ButtonOf(mode));
 }
 
-void RunPace(HWND dlg, const std::vector<std::pair<int, long>>& runs) {
+void RunPace(HWND dlg, bool minimized, const std::vector<std::pair<int, long>>& runs) {
+    if (minimized) {
+        ShowWindow(dlg, SW_MINIMIZE);
+        // A window manager minimizes a window when it gets to it.
+        DWORD start = GetTickCount();
+        while (!IsIconic(dlg) && GetTickCount() - start < 2000)
+            Sleep(20);
+        printf("minimized %s\n", IsIconic(dlg) ? "yes" : "no");
+        fflush(stdout);
+    }
     for (const auto& run : runs) {
         char name[32];
         snprintf(name, sizeof name, "pace%d", run.first);
@@ -136,19 +148,20 @@ int main(int argc, char** argv) {
         body = [&](HWND dlg) { RunFlat(dlg, atol(argv[2]), atoi(argv[3])); };
     } else if (what == "pace" && argc > 2) {
         std::vector<std::pair<int, long>> runs;
-        for (int i = 2; i < argc; ++i) {
+        const bool minimized = strcmp(argv[2], "minimized") == 0;
+        for (int i = minimized ? 3 : 2; i < argc; ++i) {
             int period = 0;
             long n = 0;
             if (sscanf(argv[i], "%d:%ld", &period, &n) == 2 && period > 0 && n > 0)
                 runs.emplace_back(period, n);
         }
-        body = [runs](HWND dlg) { RunPace(dlg, runs); };
+        body = [runs, minimized](HWND dlg) { RunPace(dlg, minimized, runs); };
     } else if (what == "startup") {
         body = [](HWND) { RunStartup(); };
     } else {
         fprintf(stderr,
                 "usage: program_bench cpu PERIOD_MS SECONDS MODE | flat SAMPLES MODE |"
-                " pace PERIOD_MS:SAMPLES ... | startup\n");
+                " pace [minimized] PERIOD_MS:SAMPLES ... | startup\n");
         return 2;
     }
     harness::Drive(reinterpret_cast<HWND volatile*>(&hDlgMain), run_dialog, body, 3600000);

@@ -130,6 +130,7 @@ class Run:
                                   stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
         self.pid = self.p.pid
         self.marks, self.paced, self.lines = {}, [], []
+        self.minimized = None
         self.pids = None
 
     def program_pids(self):
@@ -149,6 +150,8 @@ class Run:
                     break
             elif len(line) == 3 and line[0] == "paced":
                 self.paced.append((int(line[1]), line[2]))
+            elif len(line) == 2 and line[0] == "minimized":
+                self.minimized = line[1] == "yes"
         try:
             self.p.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -188,6 +191,7 @@ class Bench:
         self.windows_bits = pe_bits(opts.windows) if opts.windows else None
         self.wine_loader = "/usr/lib/wine/wine64" if self.windows_bits == 64 else "/usr/lib/wine/wine"
         self.xvfb = None
+        self.wm = None
         self.wineserver = None
         self.wine_started = False
 
@@ -206,6 +210,12 @@ class Bench:
             time.sleep(0.05)
         base = dict(os.environ, DISPLAY=self.display)
         base.pop("WAYLAND_DISPLAY", None)
+        # A window manager, as every desktop has: it places and decorates the windows, and it
+        # is what minimizes one.
+        if shutil.which("openbox"):
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=base,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
         drive = os.path.join(ROOT, "build", "bench", "drive_c")
         os.makedirs(os.path.join(drive, "data"), exist_ok=True)
         self.linux_drive = drive
@@ -250,6 +260,9 @@ class Bench:
     def stop(self):
         if self.wine_started:
             subprocess.run(["wineserver", "-k"], env=self.wine_env)
+        if self.wm:
+            self.wm.terminate()
+            self.wm.wait()
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -344,28 +357,66 @@ def read_times(path):
     return times
 
 
-def pace_figures(bench, linux, plan, busy):
-    competitor = None
-    if busy:
-        competitor = subprocess.Popen([sys.executable, "-c", "while True: pass"])
-    try:
-        r = bench.run(linux, "pace", *[f"{p}:{n}" for p, n in plan])
-    finally:
-        if competitor:
-            competitor.kill()
-            competitor.wait()
+def interval_figures(times, period):
+    """The intervals between stamps against the period: how far they stray, how many ticks were
+    lost, and the shape of their distribution (the most frequent intervals, to 0.1 ms)."""
+    gaps = [(times[i + 1] - times[i]) * 1e3 for i in range(len(times) - 1)]
+    # The first two hold the start of an acquisition (its first tick, the data file's creation):
+    # they are shown apart, and the statistics are of the steady run after them.
+    steady = gaps[2:] or gaps
+    if not steady:
+        return None
+    dev = sorted(abs(g - period) for g in steady)
+    lost = sum(max(0, round(g / period) - 1) for g in gaps)
+    shape = collections.Counter(f"{g:.1f}" for g in steady).most_common(4)
+    return {"mean": statistics.fmean(steady), "median": statistics.median(dev),
+            "p99": dev[min(len(dev) - 1, int(0.99 * len(dev)))], "max": max(steady),
+            "lost": lost, "first": gaps[:2], "n": len(steady),
+            "shape": [(g, c / len(steady)) for g, c in shape]}
+
+
+class Competitor:
+    """One core kept busy while it is open, or nothing."""
+
+    def __init__(self, busy):
+        self.busy, self.p = busy, None
+
+    def __enter__(self):
+        if self.busy:
+            self.p = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+        return self
+
+    def __exit__(self, *exc):
+        if self.p:
+            self.p.kill()
+            self.p.wait()
+
+
+def pace_figures(bench, linux, plan, busy, minimized=False):
+    with Competitor(busy):
+        r = bench.run(linux, "pace", *(["minimized"] if minimized else []),
+                      *[f"{p}:{n}" for p, n in plan])
     drive = bench.linux_drive if linux else bench.wine_drive
     out = {}
+    if minimized and not r.minimized:
+        return {"refused": True}
     for period, name in r.paced:
-        t = read_times(os.path.join(drive, "data", name + ".dat"))
-        gaps = [(t[i + 1] - t[i]) * 1e3 for i in range(len(t) - 1)]
-        if not gaps:
-            continue
-        dev = sorted(abs(g - period) for g in gaps)
-        lost = sum(max(0, round(g / period) - 1) for g in gaps)
-        out[period] = {"mean": statistics.fmean(gaps), "median": statistics.median(dev),
-                       "p99": dev[min(len(dev) - 1, int(0.99 * len(dev)))], "max": max(gaps),
-                       "lost": lost, "first": gaps[:2], "n": len(gaps)}
+        f = interval_figures(read_times(os.path.join(drive, "data", name + ".dat")), period)
+        if f:
+            out[period] = f
+    return out
+
+
+def floor_figures(bench, plan, busy):
+    """The same statistics for the machine's floor (bench/pace_floor), under the same load."""
+    out = {}
+    with Competitor(busy):
+        for period, n in plan:
+            r = subprocess.run([bench.floor_exe, str(period), str(n)], stdout=subprocess.PIPE,
+                               text=True, check=True)
+            f = interval_figures([float(t) for t in r.stdout.split()], period)
+            if f:
+                out[period] = f
     return out
 
 
@@ -398,6 +449,9 @@ def main():
     ap.add_argument("--memory", type=int, default=1000000, help="memory-growth samples, Linux")
     ap.add_argument("--memory-wine", type=int, default=10000, help="memory-growth samples, Wine")
     ap.add_argument("--pace-scale", type=float, default=1.0, help="scales the pacing runs")
+    ap.add_argument("--floor", help="the floor's program (default: pace_floor beside --linux)")
+    ap.add_argument("--only", choices=("all", "pace"), default="all",
+                    help="pace: only the pacing rows, for a quick look (default all)")
     opts = ap.parse_args()
     bench = Bench(opts)
     if bench.windows_bits == 32 and subprocess.run(
@@ -405,46 +459,65 @@ def main():
         sys.exit("32-bit Wine cannot run here (cmake/machine.sh note run says why), so not "
                  f"{opts.windows}: give the x86-64 build's driver "
                  "(build/windows-x64/bench/program_bench.exe) instead.")
+    bench.floor_exe = opts.floor or os.path.join(os.path.dirname(opts.linux), "pace_floor")
 
     plan = [(p, max(20, int(n * opts.pace_scale)))
             for p, n in ((10, 600), (20, 300), (50, 120), (100, 60))]
     builds = [("Linux build", True)]
     if opts.windows:
         builds.append((windows_title(bench.windows_bits), False))
-    results = {}
+    results = {FLOOR: {}}
     try:
         bench.start_display()
         if opts.windows:
             bench.start_wine()
         for title, linux in builds:
             res = results[title] = {}
-            print(f"# {title}: CPU at 10 ms for {opts.seconds} s", file=sys.stderr)
-            res["cpu"] = cpu_figures(bench, linux, opts.seconds)
-            if linux:
-                print(f"# {title}: system calls at 10 ms for {opts.syscall_seconds} s, under strace",
+            if opts.only == "all":
+                print(f"# {title}: CPU at 10 ms for {opts.seconds} s", file=sys.stderr)
+                res["cpu"] = cpu_figures(bench, linux, opts.seconds)
+                if linux:
+                    print(f"# {title}: system calls at 10 ms for {opts.syscall_seconds} s, "
+                          "under strace", file=sys.stderr)
+                    res["syscalls"] = syscall_figures(bench, opts.syscall_seconds)
+                flat = opts.flat if linux else opts.flat_wine
+                memory = opts.memory if linux else opts.memory_wine
+                print(f"# {title}: flat out, {memory} displayed, {flat} recorded",
                       file=sys.stderr)
-                res["syscalls"] = syscall_figures(bench, opts.syscall_seconds)
-            flat = opts.flat if linux else opts.flat_wine
-            memory = opts.memory if linux else opts.memory_wine
-            print(f"# {title}: flat out, {memory} displayed, {flat} recorded", file=sys.stderr)
-            res["flat1"] = flat_figures(bench, linux, memory, 1)
-            res["flat2"] = flat_figures(bench, linux, flat, 2)
-            print(f"# {title}: pacing, idle and one core busy", file=sys.stderr)
+                res["flat1"] = flat_figures(bench, linux, memory, 1)
+                res["flat2"] = flat_figures(bench, linux, flat, 2)
+            print(f"# {title}: pacing, idle (shown, minimized) and one core busy",
+                  file=sys.stderr)
             res["pace"] = pace_figures(bench, linux, plan, False)
+            res["pace_min"] = pace_figures(bench, linux, plan, False, minimized=True)
             res["pace_busy"] = pace_figures(bench, linux, plan, True)
-            print(f"# {title}: start-up", file=sys.stderr)
-            res["startup"] = startup_figures(bench, linux, 5)
+            if opts.only == "all":
+                print(f"# {title}: start-up", file=sys.stderr)
+                res["startup"] = startup_figures(bench, linux, 5)
+        print("# the floor: a timer and a second thread, idle and one core busy", file=sys.stderr)
+        results[FLOOR]["pace"] = results[FLOOR]["pace_min"] = floor_figures(bench, plan, False)
+        results[FLOOR]["pace_busy"] = floor_figures(bench, plan, True)
     finally:
         bench.stop()
     print_table(results, builds, opts, plan)
 
 
+FLOOR = "floor: a timerfd and a second thread woken by an eventfd (bench/pace_floor)"
+
+
 def print_table(results, builds, opts, plan):
-    cols = [t for t, _ in builds]
+    cols = [t for t, _ in builds] + [FLOOR]
     rows = []
 
-    def row(name, f):
-        rows.append((name, [f(results[c], linux) for c, linux in builds]))
+    # A figure of each build; the floor's column is empty but for the pacing rows. A figure that
+    # was not measured (--only) leaves its row out.
+    def row(name, f, floor=None):
+        try:
+            vals = [f(results[c], linux) for c, linux in builds]
+            vals.append(floor(results[FLOOR]) if floor else "")
+        except KeyError:
+            return
+        rows.append((name, vals))
 
     row(f"CPU per sample, recording at 10 ms for {opts.seconds} s: the program's process"
         " (+ wineserver)",
@@ -460,7 +533,7 @@ def print_table(results, builds, opts, plan):
     row(f"  system calls per sample, recording at 10 ms for {opts.syscall_seconds} s under"
         " strace -f (a run of its own)",
         lambda r, lx: "n/a" if not r.get("syscalls") else
-        f'{r["syscalls"]["total"]:.1f} (n={r["syscalls"]["n"]})')
+        f'{r["syscalls"]["total"]:.1f} (n={r["syscalls"]["n"]})' if lx else "")
     row("  by call",
         lambda r, lx: "" if not r.get("syscalls") else
         ", ".join(f"{name} {v:.2f}" for name, v in r["syscalls"]["calls"] if v >= 0.05))
@@ -473,15 +546,33 @@ def print_table(results, builds, opts, plan):
     row("flat out: data-file append, recording minus displaying, per sample",
         lambda r, lx: fmt(r["flat2"]["proc"] + r["flat2"]["wineserver"]
                           - r["flat1"]["proc"] - r["flat1"]["wineserver"], " ms"))
-    for key, what in (("pace", "idle"), ("pace_busy", "one core busy")):
+
+    def pacing(f, floor=None):
+        if f is None:
+            return "n/a"
+        if f == "refused":
+            return "not minimized: no window manager did it"
+        text = (f'{f["mean"]:.3f} / {f["median"]:.3f} / {f["p99"]:.3f} / {f["max"]:.1f} ms / '
+                f'{f["lost"]} / ' + ", ".join(f"{g:.1f}" for g in f["first"]) + " ms")
+        if floor:
+            text += f' (median ×{ratio(f["median"], floor["median"])}, ' \
+                    f'p99 ×{ratio(f["p99"], floor["p99"])} the floor\'s)'
+        return text
+
+    def shape(f):
+        return "n/a" if f is None else ", ".join(f"{g} ({share:.0%})" for g, share in f["shape"])
+
+    for key, what in (("pace", "idle, dialog shown"), ("pace_min", "idle, dialog minimized"),
+                      ("pace_busy", "one core busy, dialog shown")):
         for period, _ in plan:
             row(f"pacing {period} ms, {what}: mean / median / p99 |interval - period| / "
                 "longest / lost / first two",
-                lambda r, lx, k=key, p=period: (
-                    lambda f: "n/a" if f is None else
-                    f'{f["mean"]:.3f} / {f["median"]:.3f} / {f["p99"]:.3f} / '
-                    f'{f["max"]:.1f} ms / {f["lost"]} / '
-                    + ", ".join(f"{g:.1f}" for g in f["first"]) + " ms")(r[k].get(p)))
+                lambda r, lx, k=key, p=period: pacing(
+                    "refused" if r[k].get("refused") else r[k].get(p), results[FLOOR][k].get(p)),
+                lambda r, k=key, p=period: pacing(r[k].get(p)))
+            row("  most frequent intervals (ms, share)",
+                lambda r, lx, k=key, p=period: shape(r[k].get(p)),
+                lambda r, k=key, p=period: shape(r[k].get(p)))
     row("start-up to the plot's first paint, median of 5",
         lambda r, lx: f'{fmt(r["startup"][0], " s")} ('
         + ", ".join(f"{t:.2f}" for t in r["startup"][1]) + ")")
@@ -492,6 +583,10 @@ def print_table(results, builds, opts, plan):
     print("|---|" + "---|" * len(cols))
     for name, vals in rows:
         print(f"| {name} | " + " | ".join(vals) + " |")
+
+
+def ratio(a, b):
+    return "n/a" if not b else f"{a / b:.1f}"
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <process.h>
 #include <windows.h>
 
 #include <string>
@@ -15,7 +16,9 @@ namespace {
 const char kClass[] = "WindowsTestCanvas";
 const char kRefusing[] = "WindowsTestRefusing";
 const UINT kMakeCanvas = WM_APP + 1;   // sent: the dialog makes a canvas child
-const UINT kHold = WM_APP + 2;         // posted: keeps the owner away from its loop
+const UINT kHold = WM_APP + 2;         // posted: keeps the owner away from its loop; with
+                                       // wParam, until a send is also waiting for it
+const UINT kProbe = WM_APP + 4;        // sent to the canvas: notes when it was handled
 const UINT kDestroyTree = WM_APP + 3;  // sent: makes and destroys a parent with a child
 const int kCanvasId = 200;
 
@@ -24,6 +27,8 @@ std::atomic<HWND> g_canvas{};
 std::atomic<bool> g_holding{};
 std::atomic<bool> g_release{};
 std::atomic<int> g_paints{};
+// The order in which the canvas handled a probe and its next paint (0: not yet).
+std::atomic<int> g_order{}, g_probe_order{}, g_paint_order{};
 RECT g_last_paint;
 BOOL g_last_erase;
 std::vector<HWND> g_destroyed;
@@ -51,8 +56,12 @@ LRESULT CALLBACK CanvasProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             g_last_erase = ps.fErase;
             EndPaint(hwnd, &ps);
             ++g_paints;
+            if (g_paint_order == 0) g_paint_order = ++g_order;
             return 0;
         }
+        case kProbe:
+            g_probe_order = ++g_order;
+            return 0;
         case WM_DESTROY:
             g_destroyed.push_back(hwnd);
             return 0;
@@ -99,6 +108,7 @@ INT_PTR CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
         case kHold:
             g_holding = true;
             while (!g_release) Sleep(1);
+            if (wParam) MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_SENDMESSAGE);
             return TRUE;
         case kDestroyTree: {
             g_destroyed.clear();
@@ -277,6 +287,37 @@ TEST_F(Windows, InvalidRectangleIsWhatTheNextPaintGets) {
     });
 }
 
+unsigned __stdcall SendProbe(void* canvas) {
+    SendMessageA(static_cast<HWND>(canvas), kProbe, 0, 0);
+    return 0;
+}
+
+// A thread's queue serves the sends waiting for it before it generates WM_PAINT: a worker that
+// updates a field never waits for a repaint of the window it just invalidated.
+TEST_F(Windows, ASendWaitingWhileAWindowIsInvalidIsServedBeforeItsPaint) {
+    RunDialog([](HWND dlg) {
+        SendMessageA(dlg, kMakeCanvas, 0, 0);
+        HWND canvas = g_canvas;
+        ASSERT_NE(canvas, nullptr);
+        ASSERT_TRUE(harness::WaitFor(
+            [canvas] { return g_paints > 0 && !GetUpdateRect(canvas, nullptr, FALSE); }));
+        ASSERT_TRUE(PostMessageA(dlg, kHold, 1, 0));
+        ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
+        g_order = g_probe_order = g_paint_order = 0;
+        RECT dot = {20, 30, 30, 40};
+        EXPECT_TRUE(InvalidateRect(canvas, &dot, FALSE));
+        unsigned id;
+        HANDLE sender =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SendProbe, canvas, 0, &id));
+        ASSERT_NE(sender, nullptr);
+        g_release = true;
+        EXPECT_EQ(WaitForSingleObject(sender, 5000), WAIT_OBJECT_0);
+        CloseHandle(sender);
+        ASSERT_TRUE(harness::WaitFor([] { return g_paint_order > 0; }));
+        EXPECT_EQ(g_probe_order, 1) << "the send came after WM_PAINT (" << g_paint_order << ")";
+    });
+}
+
 TEST_F(Windows, InvalidationsBeforeAPaintMergeIntoOneWmPaint) {
     struct Row {
         const char* what;
@@ -311,7 +352,7 @@ TEST_F(Windows, InvalidationsBeforeAPaintMergeIntoOneWmPaint) {
                 RECT update = {};
                 EXPECT_TRUE(GetUpdateRect(canvas, &update, FALSE));
                 EXPECT_TRUE(SameRect(update, b)) << update.left << "," << update.top << ","
-                                                    << update.right << "," << update.bottom;
+                                                 << update.right << "," << update.bottom;
                 g_release = true;
                 ASSERT_TRUE(harness::WaitFor([paints] { return g_paints > paints; }));
                 // The one paint validated everything: no second WM_PAINT can follow.

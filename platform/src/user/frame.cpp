@@ -11,6 +11,15 @@
 // While the clock runs it also collects the update regions of class windows that other threads
 // invalidated, so that an invalidation need not wake the owner thread: the next frame passes the
 // regions to Qt. The clock stops after a frame with nothing to show.
+//
+// A frame is never shown between a timer's callback and the sends of the threads it woke. Win32
+// serves a waiting send before it generates WM_PAINT; here a send only arrives a few tens of
+// microseconds after the callback signalled its thread, and a frame begun meanwhile (the views
+// brought up to date, a repaint and its flush to the X server) would hold it back for as long
+// as the frame takes. So after a callback the frame waits until a send has been served, or for
+// at most kYieldUs when none comes.
+#include <sched.h>
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +41,8 @@ constexpr qint64 kFrameMs = 16;
 // How much later than due the fallback timer shows a frame, leaving the owner's own wake-ups
 // the chance to show it first.
 constexpr qint64 kSlackMs = 4;
+// How long a due frame waits, after a timer's callback, for a send of the thread it woke.
+constexpr qint64 kYieldUs = 2000;
 
 class FrameClock : public QObject {
 public:
@@ -39,14 +50,28 @@ public:
         clock_.start();
         fallback_.setTimerType(Qt::PreciseTimer);
         fallback_.setSingleShot(true);
-        QObject::connect(&fallback_, &QTimer::timeout, this, [this] { tick(); });
         // A frame that is due is shown when the owner has handled what woke it and is about to
-        // sleep, so that showing it needs no wake-up of its own. The fallback timer shows it when
-        // nothing else wakes the owner.
+        // sleep, so that showing it needs no wake-up of its own. The fallback timer only wakes
+        // the owner when nothing else does: the frame then comes after every timer due at the
+        // same moment, the callbacks among them, and never before.
+        QObject::connect(&fallback_, &QTimer::timeout, this, [] {});
         QObject::connect(QAbstractEventDispatcher::instance(),
                          &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-                             if (running && clock_.elapsed() - last_frame() >= kFrameMs) tick();
+                             // Waiting sends before the frame; then those the frame let in.
+                             const bool answered = answered_since_woken();
+                             if (running && clock_.elapsed() - last_frame() >= kFrameMs &&
+                                 !yielding()) {
+                                 // A thread just answered is most often queued on this
+                                 // processor, behind the owner: it goes on first (a worker
+                                 // reads its clock right after its first field update), the
+                                 // frame after it.
+                                 if (answered) sched_yield();
+                                 tick();
+                             }
+                             owner_about_to_sleep();
                          });
+        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                         this, [] { owner_woke(); });
     }
 
     // Guarded by paint_mutex(): read by threads that invalidate. Written on the owner thread.
@@ -63,6 +88,14 @@ public:
             released_.emplace_back(window);
     }
 
+    void timer_called_back() {
+        yield_since_ns_ = clock_.nsecsElapsed();
+        // The frame is shown once the send came, or when the wait is over.
+        if (running) arm();
+    }
+
+    void sends_served() { yield_since_ns_ = -1; }
+
     void add_hook(QObject* context, std::function<void()> fn) {
         hooks_.push_back(Hook{context, std::move(fn)});
         std::lock_guard<std::mutex> lock(paint_mutex());
@@ -78,7 +111,7 @@ protected:
         auto it = std::find(released_.begin(), released_.end(), w);
         bool released = it != released_.end();
         if (released) released_.erase(it);
-        if (released || now - last_paint_ >= kFrameMs) {
+        if (released || (now - last_paint_ >= kFrameMs && !yielding())) {
             last_paint_ = now;
             return false;  // due: Qt paints every change at once and flushes once
         }
@@ -94,9 +127,24 @@ private:
         std::function<void()> fn;
     };
 
+    // True while a due frame waits for the sends of a thread that a timer's callback woke.
+    bool yielding() {
+        if (yield_since_ns_ < 0) return false;
+        if (clock_.nsecsElapsed() - yield_since_ns_ < kYieldUs * 1000) return true;
+        yield_since_ns_ = -1;
+        return false;
+    }
+
     void arm() {
-        if (fallback_.isActive()) return;
         qint64 wait = last_frame() + kFrameMs - clock_.elapsed();
+        if (yield_since_ns_ >= 0) {
+            // Wakes the owner when the wait for a send is over, should nothing else wake it.
+            qint64 yield_end_ms = (yield_since_ns_ / 1000 + kYieldUs + 999) / 1000;
+            wait = std::max(wait, yield_end_ms - clock_.elapsed());
+        }
+        qint64 due = clock_.elapsed() + std::max<qint64>(wait, 0) + kSlackMs;
+        if (fallback_.isActive() && fallback_due_ >= due) return;
+        fallback_due_ = due;
         fallback_.start(static_cast<int>(std::max<qint64>(wait, 0) + kSlackMs));
     }
 
@@ -133,6 +181,8 @@ private:
     QTimer fallback_;
     qint64 last_paint_ = -kFrameMs;
     qint64 last_tick_ = -kFrameMs;
+    qint64 fallback_due_ = 0;
+    qint64 yield_since_ns_ = -1;  // when a timer's callback ran that no send has followed yet
     std::vector<QPointer<QWidget>> held_;      // windows whose repaint waits for the next frame
     std::vector<QPointer<QWidget>> released_;  // their repaints, re-issued by the clock: due
     std::vector<Hook> hooks_;                  // what brings views up to date at the next frame
@@ -158,5 +208,13 @@ void paint_at_once(QWidget* window) {
 }
 
 bool frame_clock_running_locked() { return frame_clock && frame_clock->running; }
+
+void frame_after_timer_callback() {
+    if (frame_clock) frame_clock->timer_called_back();
+}
+
+void frame_after_sends() {
+    if (frame_clock) frame_clock->sends_served();
+}
 
 }  // namespace w32

@@ -32,6 +32,10 @@ struct Queues {
     std::deque<MSG> posted;
     std::deque<std::function<void()>> tasks;
     bool sends_wake_queued = false;
+    // The owner's event loop is between two sleeps: it looks at the sends before the next one,
+    // so a sender need not wake it.
+    bool owner_awake = false;
+    bool answered_since_woken = false;  // the owner has served a send since it last woke
     bool tasks_wake_queued = false;
     bool posted_wake_queued = false;
 };
@@ -177,12 +181,20 @@ void ensure_app() {
     // every event posted, even by the loop's own thread while it is awake, where Qt's writes
     // once until the loop has taken the wake-up. Qt reads the choice while the application is
     // made; the user's environment is left as it was.
-    const char* const no_glib = "QT_NO_GLIB";
-    const bool user_set = std::getenv(no_glib) != nullptr;
-    if (!user_set) ::setenv(no_glib, "1", 1);
+    //
+    // And images sent to the X server through the socket rather than shared memory: a window
+    // drawn into shared memory may only be drawn again once the server has read it, which the
+    // toolkit makes sure of with a round trip to the server at every repaint, on this thread.
+    const char* const choices[] = {"QT_NO_GLIB", "QT_XCB_NO_MITSHM"};
+    bool user_set[2];
+    for (int i = 0; i < 2; ++i) {
+        user_set[i] = std::getenv(choices[i]) != nullptr;
+        if (!user_set[i]) ::setenv(choices[i], "1", 1);
+    }
     // Lives as long as the process: windows may be made and used until the very end.
     new QApplication(argc, argv);
-    if (!user_set) ::unsetenv(no_glib);
+    for (int i = 0; i < 2; ++i)
+        if (!user_set[i]) ::unsetenv(choices[i]);
     QApplication::setQuitOnLastWindowClosed(false);
     // The toolkit has set the C runtime to the user's locale. A Win32 program's C runtime stays
     // in "C": numbers are written and read with a decimal point, whatever LANG and LC_* say.
@@ -230,14 +242,39 @@ bool serve_sends() {
             std::lock_guard<std::mutex> lock(sync_mutex());
             p->result = r;
             p->done = true;
+            queues().answered_since_woken = true;
         }
         sync_cv().notify_all();
         any = true;
     }
+    if (any) frame_after_sends();
     return any;
 }
 
 bool sends_pending_locked() { return !queues().sends.empty(); }
+
+void owner_woke() {
+    std::lock_guard<std::mutex> lock(sync_mutex());
+    queues().owner_awake = true;
+    queues().answered_since_woken = false;
+}
+
+bool answered_since_woken() {
+    serve_sends();
+    std::lock_guard<std::mutex> lock(sync_mutex());
+    return queues().answered_since_woken;
+}
+
+void owner_about_to_sleep() {
+    for (;;) {
+        serve_sends();
+        std::lock_guard<std::mutex> lock(sync_mutex());
+        if (queues().sends.empty()) {
+            queues().owner_awake = false;
+            return;
+        }
+    }
+}
 
 void post_task(std::function<void()> fn) {
     if (!app_ready) return;
@@ -262,8 +299,8 @@ LRESULT run_on_owner(HWND target, const std::function<LRESULT()>& fn) {
     {
         std::lock_guard<std::mutex> lock(sync_mutex());
         queues().sends.push_back(p);
-        wake = !queues().sends_wake_queued;
-        queues().sends_wake_queued = true;
+        wake = !queues().sends_wake_queued && !queues().owner_awake;
+        if (wake) queues().sends_wake_queued = true;
     }
     // Wakes an owner blocked in MsgWaitForMultipleObjects(QS_SENDMESSAGE) ...
     sync_cv().notify_all();

@@ -1,13 +1,19 @@
-// SetTimer/KillTimer over Qt's precise timers on the owner thread.
+// SetTimer/KillTimer on the owner thread, each timer a periodic timerfd that the owner's event
+// loop watches.
 //
-// Qt reschedules a precise timer from "now" when its tick comes late, so ticks that fall due
-// while the owner is busy collapse into one, as Win32's WM_TIMER does: no backlog, no burst.
+// Qt's own timers wake the loop up to a millisecond late (it rounds each wait up to whole
+// milliseconds), by a different amount each tick; a timerfd wakes it when the period is over, to
+// the microsecond. Its expirations keep the timer's phase, and those that fall due while the owner
+// is busy are read as one: they collapse into one tick, as Win32's WM_TIMER does, with no backlog
+// and no burst, and the next tick comes on time.
 #include <QCoreApplication>
 #include <QObject>
-#include <QTimerEvent>
+#include <QSocketNotifier>
 #include <algorithm>
-#include <map>
-#include <mutex>
+#include <cstdint>
+#include <memory>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #include <vector>
 
 #include "user.h"
@@ -19,35 +25,44 @@ struct Timer {
     HWND hwnd{};
     UINT_PTR id = 0;
     TIMERPROC proc{};
-    int qt_id = 0;
-};
+    int fd = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
 
-class TimerHost : public QObject {
-public:
-    std::vector<Timer> timers;  // owner thread only
-
-protected:
-    void timerEvent(QTimerEvent* e) override {
-        auto it = std::find_if(timers.begin(), timers.end(),
-                               [&](const Timer& t) { return t.qt_id == e->timerId(); });
-        if (it == timers.end()) return;
-        Timer t = *it;  // the callback may set or kill timers
-        if (t.proc)
-            t.proc(t.hwnd, WM_TIMER, t.id, GetTickCount());
-        else
-            PostMessageA(t.hwnd, WM_TIMER, t.id, 0);
+    // A timer may be killed by its own callback, from inside its notifier's signal: the notifier
+    // stops watching at once and is deleted once the signal is over.
+    ~Timer() {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier.release()->deleteLater();
+        }
+        if (fd >= 0) ::close(fd);
     }
 };
 
-TimerHost& host() {
-    static TimerHost* h = new TimerHost;  // made on the owner thread, lives with the process
-    return *h;
+std::vector<std::unique_ptr<Timer>>& timers() {  // owner thread only
+    static auto* v = new std::vector<std::unique_ptr<Timer>>;
+    return *v;
 }
 
-std::vector<Timer>::iterator find_timer(HWND hwnd, UINT_PTR id) {
-    auto& v = host().timers;
-    return std::find_if(v.begin(), v.end(),
-                        [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
+std::vector<std::unique_ptr<Timer>>::iterator find_timer(HWND hwnd, UINT_PTR id) {
+    auto& v = timers();
+    return std::find_if(v.begin(), v.end(), [&](const std::unique_ptr<Timer>& t) {
+        return t->hwnd == hwnd && t->id == id;
+    });
+}
+
+void fire(Timer* timer) {
+    uint64_t expirations = 0;
+    if (::read(timer->fd, &expirations, sizeof expirations) != sizeof expirations) return;
+    // The callback may set or kill timers, this one among them.
+    const HWND hwnd = timer->hwnd;
+    const UINT_PTR id = timer->id;
+    if (TIMERPROC proc = timer->proc) {
+        proc(hwnd, WM_TIMER, id, GetTickCount());
+        frame_after_timer_callback();
+    } else {
+        PostMessageA(hwnd, WM_TIMER, id, 0);
+    }
 }
 
 // Owner thread.
@@ -57,42 +72,45 @@ UINT_PTR set_timer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     if (!hwnd) {
         // A thread timer: the id is chosen here unless an existing one is being replaced.
         static UINT_PTR next_id = 0x7FF0;
-        if (id == 0 || find_timer(nullptr, id) == host().timers.end()) id = ++next_id;
+        if (id == 0 || find_timer(nullptr, id) == timers().end()) id = ++next_id;
     }
     auto it = find_timer(hwnd, id);
-    if (it != host().timers.end()) {
-        host().killTimer(it->qt_id);
-        host().timers.erase(it);
-    }
-    int qt_id = host().startTimer(static_cast<int>(period), Qt::PreciseTimer);
-    if (qt_id == 0) return 0;
-    host().timers.push_back(Timer{hwnd, id, proc, qt_id});
+    if (it != timers().end()) timers().erase(it);
+    auto t = std::make_unique<Timer>();
+    t->hwnd = hwnd;
+    t->id = id;
+    t->proc = proc;
+    t->fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (t->fd < 0) return 0;
+    itimerspec spec{};
+    spec.it_interval.tv_sec = period / 1000;
+    spec.it_interval.tv_nsec = static_cast<long>(period % 1000) * 1000000L;
+    spec.it_value = spec.it_interval;
+    if (::timerfd_settime(t->fd, 0, &spec, nullptr) != 0) return 0;
+    t->notifier = std::make_unique<QSocketNotifier>(t->fd, QSocketNotifier::Read);
+    Timer* raw = t.get();
+    QObject::connect(t->notifier.get(), &QSocketNotifier::activated, t->notifier.get(),
+                     [raw] { fire(raw); });
+    timers().push_back(std::move(t));
     // A window's timer may have id 0; it still reports success, as 1.
     return hwnd && id == 0 ? 1 : id;
 }
 
 bool kill_timer(HWND hwnd, UINT_PTR id) {
     auto it = find_timer(hwnd, id);
-    if (it == host().timers.end()) return false;
-    host().killTimer(it->qt_id);
-    host().timers.erase(it);
+    if (it == timers().end()) return false;
+    timers().erase(it);
     return true;
 }
-
 
 }  // namespace
 
 void kill_window_timers(HWND hwnd) {
     if (!on_owner_thread()) return;
-    auto& v = host().timers;
-    for (auto it = v.begin(); it != v.end();) {
-        if (it->hwnd == hwnd) {
-            host().killTimer(it->qt_id);
-            it = v.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    auto& v = timers();
+    v.erase(std::remove_if(v.begin(), v.end(),
+                           [hwnd](const std::unique_ptr<Timer>& t) { return t->hwnd == hwnd; }),
+            v.end());
 }
 
 }  // namespace w32

@@ -29,6 +29,14 @@ void ensure_app();
 bool on_owner_thread();
 // Runs every queued cross-thread send on the owner thread; true if it ran any.
 bool serve_sends();
+// The owner's event loop has woken up; until it is about to sleep again, a cross-thread send
+// queued for it needs no wake-up of its own.
+void owner_woke();
+// Owner thread: serves the sends queued; true if it has answered one since it woke.
+bool answered_since_woken();
+// The owner's event loop is about to sleep: serves the sends queued meanwhile, then lets the next
+// one wake it.
+void owner_about_to_sleep();
 // True if a cross-thread send is waiting for the owner. Caller holds sync_mutex().
 bool sends_pending_locked();
 // Runs `fn` on the owner thread and returns its result: at once on the owner thread (or when no
@@ -160,6 +168,11 @@ void paint_at_once(QWidget* window);
 // True while the frame clock runs and so will collect invalidated regions at its next tick.
 // Caller holds paint_mutex().
 bool frame_clock_running_locked();
+// Owner thread: a timer's callback has run; a frame now waits, for a moment, until the sends of
+// the threads it woke have been served.
+void frame_after_timer_callback();
+// Owner thread: cross-thread sends have been served; a frame that waited for them may be shown.
+void frame_after_sends();
 
 // ---- dialog_keys.cpp: the dialog manager's keyboard interface ----
 

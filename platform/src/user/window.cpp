@@ -280,6 +280,36 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
     });
 }
 
+// Minimizes (through the window manager, which may refuse), restores, hides or shows a window;
+// whether it was visible before.
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w) return FALSE;
+    return on_owner(hWnd, [&] {
+        QWidget* widget = w->widget;
+        if (!widget) return FALSE;
+        const BOOL was_visible = widget->isVisible();
+        switch (nCmdShow) {
+            case SW_HIDE: widget->hide(); break;
+            case SW_MINIMIZE: widget->showMinimized(); break;
+            case SW_RESTORE: widget->showNormal(); break;
+            default: widget->show(); break;
+        }
+        w->style = (w->style & ~(WS_VISIBLE | WS_MINIMIZE)) |
+                   (widget->isVisible() ? WS_VISIBLE : 0) |
+                   (widget->isMinimized() ? WS_MINIMIZE : 0);
+        return was_visible;
+    });
+}
+
+BOOL WINAPI IsIconic(HWND hWnd) {
+    using namespace w32;
+    auto w = find_or_fail(hWnd);
+    if (!w) return FALSE;
+    return on_owner(hWnd, [&] { return w->widget && w->widget->isMinimized() ? TRUE : FALSE; });
+}
+
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
     using namespace w32;
     auto w = find_or_fail(hWnd);
