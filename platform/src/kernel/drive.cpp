@@ -159,17 +159,17 @@ DWORD drive_components(const char* path, std::vector<std::string>* parts) {
 
 }  // namespace
 
-Fd open_exact(const char* path, int flags) {
+bool exact_path(const char* path, std::string* unix_path) {
     std::vector<std::string> parts;
-    if (drive_components(path, &parts) != ERROR_SUCCESS || parts.empty()) return Fd();
+    if (drive_components(path, &parts) != ERROR_SUCCESS || parts.empty()) return false;
     // The ".." components are gone, resolved on the path as written, so the kernel's walk meets
-    // links only where the user placed them; O_NOFOLLOW binds the last component alone.
-    std::string unix_path = drive_folder();
+    // links only where the user placed them.
+    *unix_path = drive_folder();
     for (const std::string& part : parts) {
-        unix_path += '/';
-        unix_path += part;
+        *unix_path += '/';
+        *unix_path += part;
     }
-    return Fd(::open(unix_path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666));
+    return true;
 }
 
 DWORD resolve_path(const char* path, DrivePath* out) {

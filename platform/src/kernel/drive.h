@@ -51,12 +51,12 @@ struct DrivePath {
 // drive folder. Returns ERROR_SUCCESS, or the Win32 error the calling function reports.
 DWORD resolve_path(const char* path, DrivePath* out);
 
-// Opens the entry a Win32 path names in one call, for a path whose every name is spelled as on
-// the disk: `flags` gain O_NOFOLLOW (the entry itself is never reached through a link; folders
-// on the way may be links) and O_CLOEXEC. An invalid Fd, errno set, when that call fails for
-// any reason: a name missing or spelled in another letter case, a path that names nothing on the
-// drive. resolve_path then walks the path and finds the name or the error.
-Fd open_exact(const char* path, int flags);
+// The Unix path of the entry a Win32 path names, for a path whose every name is spelled as on the
+// disk, to be looked at and opened in one call each (the entry itself never reached through a
+// link: folders on the way may be links). False for a path that names nothing on the drive. A
+// name missing or spelled in another letter case shows when the path is used; resolve_path then
+// walks the path and finds the name or the error.
+bool exact_path(const char* path, std::string* unix_path);
 
 // The Win32 error for an errno value left by a file operation.
 DWORD error_from_errno(int err);

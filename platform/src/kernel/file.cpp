@@ -157,26 +157,34 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     };
     // An existing entry is looked at before it is opened: anything that is not a plain file (a
     // FIFO, whose other end would see an open and a close; a device) is refused without an open,
-    // and a symbolic link is refused by O_NOFOLLOW. A plain file is then opened for I/O through
-    // the descriptor of what was looked at, and that open waits, as it always has, for a lease
-    // that another program holds on the file to be broken.
+    // and a symbolic link is refused by O_NOFOLLOW. A plain file is then opened without waiting,
+    // so that what took its place meanwhile cannot block the open, and once more waiting where a
+    // lease that another program holds must be broken first (the only reason a plain file's open
+    // would wait), as it always has been. What was opened must still be a plain file.
     struct stat st;
-    auto open_looked_at = [&](Fd looked_at, Fd* out) -> DWORD {
-        if (::fstat(looked_at.get(), &st) != 0) return error_from_errno(errno);
-        if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
-        const std::string self = "/proc/self/fd/" + std::to_string(looked_at.get());
-        *out = Fd(::open(self.c_str(), open_flags(true)));
-        return *out ? ERROR_SUCCESS : error_from_errno(errno);
+    auto open_plain = [&](int dir, const char* name, const struct stat& looked_at,
+                          Fd* out) -> DWORD {
+        if (!S_ISREG(looked_at.st_mode)) return ERROR_ACCESS_DENIED;
+        const int flags = open_flags(true) | O_NOFOLLOW;
+        *out = Fd(::openat(dir, name, flags | O_NONBLOCK));
+        if (!*out && errno == EWOULDBLOCK) *out = Fd(::openat(dir, name, flags));
+        if (!*out) return error_from_errno(errno);
+        if (::fstat(out->get(), &st) != 0) return error_from_errno(errno);
+        return S_ISREG(st.st_mode) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     };
     // An existing file whose path is spelled as on the disk (the data file at every line) is
-    // found in one call; a missing name, another letter case or any failure walks the path.
+    // looked at and opened in one call each; a missing name, another letter case or any failure
+    // walks the path.
     Fd fd;
     bool exists = false;
-    if (disposition != CREATE_NEW) {
-        if (Fd looked_at = open_exact(lpFileName, O_PATH)) {
-            exists = true;
-            if (DWORD error = open_looked_at(std::move(looked_at), &fd)) return fail_open(error);
-        }
+    std::string unix_path;
+    struct stat looked_at;
+    if (disposition != CREATE_NEW && exact_path(lpFileName, &unix_path) &&
+        ::fstatat(AT_FDCWD, unix_path.c_str(), &looked_at, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(looked_at.st_mode)) {
+        exists = true;
+        if (DWORD error = open_plain(AT_FDCWD, unix_path.c_str(), looked_at, &fd))
+            return fail_open(error);
     }
     if (!exists) {
         DrivePath path;
@@ -190,10 +198,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
             return fail_open(ERROR_FILE_NOT_FOUND);
         if (exists) {
-            Fd looked_at(
-                ::openat(path.dir.get(), path.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-            if (!looked_at) return fail_open(error_from_errno(errno));
-            if (DWORD error = open_looked_at(std::move(looked_at), &fd)) return fail_open(error);
+            if (DWORD error = open_plain(path.dir.get(), path.name.c_str(), entry.st, &fd))
+                return fail_open(error);
         } else {
             fd = Fd(::openat(path.dir.get(), path.name.c_str(), open_flags(false), 0666));
             if (!fd) return fail_open(error_from_errno(errno));
