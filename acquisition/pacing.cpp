@@ -1,20 +1,20 @@
 // Pacing: the timer's callback signals a tick; the worker waits for ticks and for the stop.
-#include "pacing.h"
+#include "acquisition/pacing.h"
 
 #include <process.h>
 
 #include <cstdio>
 
-#include "dialog.h"
-#include "log.h"
-#include "resource.h"
-#include "worker.h"
+#include "acquisition/worker.h"
+#include "dialogstate/dlgmain.h"
+#include "dialogstate/log.h"
+#include "res/resource.h"
 
 HANDLE hStopEvent;
 HANDLE hTickEvent;
 HANDLE hWorkerIdleEvent;
 std::atomic<int> acquisitionMode{0};
-unsigned threadID;
+static unsigned threadID;
 
 static HANDLE CreateLoggedEvent(BOOL manualReset, BOOL initialState) {
     HANDLE h = CreateEventA(NULL, manualReset, initialState, NULL);

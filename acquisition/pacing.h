@@ -16,7 +16,6 @@ extern HANDLE hTickEvent;
 extern HANDLE hWorkerIdleEvent;
 // 0 no acquisition, 1 displaying, 2 recording; read by the worker once per sample.
 extern std::atomic<int> acquisitionMode;
-extern unsigned threadID;
 
 void CreateAcquisitionEvents();
 void CloseAcquisitionEvents();

@@ -1,5 +1,5 @@
 // The simulated instrument: waits for ticks, produces, shows, plots and records one sample each.
-#include "worker.h"
+#include "acquisition/worker.h"
 
 #include <windows.h>
 
@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "claim.h"
-#include "datafile.h"
-#include "dialog.h"
-#include "memofile.h"
-#include "pacing.h"
-#include "plot.h"
-#include "resource.h"
+#include "acquisition/pacing.h"
+#include "dialogstate/dlgmain.h"
+#include "plot/plot.h"
+#include "recording/claim.h"
+#include "recording/datafile.h"
+#include "recording/memofile.h"
+#include "res/resource.h"
 
 ULONGLONG testSeamFirstSampleNumber = 1;
 

@@ -1,19 +1,19 @@
 // The measurement dialog's procedure: start-up, the display and record commands, and the close.
-#include "dialog.h"
+#include "app/dialog.h"
 
 #include <cstdio>
 
-#include "log.h"
-#include "pacing.h"
-#include "plot.h"
-#include "resource.h"
+#include "acquisition/pacing.h"
+#include "dialogstate/dlgmain.h"
+#include "dialogstate/log.h"
+#include "plot/plot.h"
+#include "res/resource.h"
 
-HWND hDlgMain;
 int controllerState;
 
-void SetDefaultFileName() { SetDlgItemTextA(hDlgMain, IDC_FILENAME, "test"); }
+static void SetDefaultFileName() { SetDlgItemTextA(hDlgMain, IDC_FILENAME, "test"); }
 
-void SetDefaultInterval() {
+static void SetDefaultInterval() {
     char cbuf[50] = {0};
     snprintf(cbuf, sizeof cbuf, "%d", 100);
     SetDlgItemTextA(hDlgMain, IDC_INTERVAL, cbuf);

@@ -3,9 +3,6 @@
 
 #include <windows.h>
 
-extern HWND hDlgMain;
 extern int controllerState;
 
 INT_PTR CALLBACK MeasureDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-void SetDefaultFileName();
-void SetDefaultInterval();

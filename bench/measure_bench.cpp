@@ -9,14 +9,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "datafile.h"
-#include "dialog_harness.h"
-#include "dialog.h"
-#include "log.h"
-#include "pacing.h"
-#include "plot.h"
-#include "resource.h"
-#include "worker.h"
+#include "acquisition/pacing.h"
+#include "acquisition/worker.h"
+#include "app/dialog.h"
+#include "dialogstate/dlgmain.h"
+#include "dialogstate/log.h"
+#include "plot/plot.h"
+#include "recording/datafile.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 namespace {
 

@@ -17,11 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "dialog.h"
-#include "dialog_harness.h"
-#include "pacing.h"
-#include "plot.h"
-#include "resource.h"
+#include "acquisition/pacing.h"
+#include "app/dialog.h"
+#include "dialogstate/dlgmain.h"
+#include "plot/plot.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 // screen. The worker thread draws, the dialog's thread paints. A DC is used by one thread at a
 // time (Win32 refuses a call on a DC that another thread is in the middle of using), so the two
 // take turns with the image under csDisplay.
-#include "plot.h"
+#include "plot/plot.h"
 
-#include "dialog.h"
-#include "log.h"
+#include "dialogstate/dlgmain.h"
+#include "dialogstate/log.h"
 
 HWND hwndDisplay;
 HDC hdcDisplay;
-HBITMAP hbmDisplay;
+static HBITMAP hbmDisplay;
 CRITICAL_SECTION csDisplay;
 
 namespace {
@@ -33,7 +33,7 @@ int ToPixel(double v) {
 
 }  // namespace
 
-void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR className) {
+static void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR className) {
     wc->cbSize = sizeof(WNDCLASSEXA);
     wc->style = 0;
     wc->lpfnWndProc = proc;

@@ -5,12 +5,10 @@
 
 extern HWND hwndDisplay;
 extern HDC hdcDisplay;
-extern HBITMAP hbmDisplay;
 // Held by whoever draws into hdcDisplay or copies from it.
 extern CRITICAL_SECTION csDisplay;
 
 void CreateDisplayWindow();
-void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, LPCSTR className);
 LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void ClearPlot();
 void PlotPoint(double a, double b);

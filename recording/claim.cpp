@@ -1,13 +1,13 @@
 // A claim is a named mutex per file path, owned by the worker that writes the file. Windows
 // abandons a mutex whose owner ends in any way (closed, killed, crashed), and the next copy takes
 // it, so a claim never outlives its copy.
-#include "claim.h"
+#include "recording/claim.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "filename.h"
+#include "recording/filename.h"
 
 static HANDLE hDataClaim;
 static HANDLE hMemoClaim;

@@ -1,17 +1,17 @@
 // The data file: opened, appended to and closed again for every line, so that each sample's line
 // is with the operating system by the time the sample is done.
-#include "datafile.h"
+#include "recording/datafile.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
-#include "claim.h"
-#include "fileio.h"
-#include "filename.h"
-#include "log.h"
+#include "dialogstate/log.h"
+#include "recording/claim.h"
+#include "recording/fileio.h"
+#include "recording/filename.h"
 
-char dataFileName[DATA_PATH_SIZE];
+static char dataFileName[DATA_PATH_SIZE];
 
 // Set while lines of the current recording are being lost: the loss is reported once when it
 // begins, and each later line is tried once, without the retry's wait, so that a file held open

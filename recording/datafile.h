@@ -1,12 +1,8 @@
 // The data file: a header line and one tab-separated record per sample of a recording.
 #pragma once
 
-#include "filename.h"
-
 // The first line of every data file.
 #define DATA_HEADER "Number\tTime(s)\tX_Data\tY_Data\r\n"
-
-extern char dataFileName[DATA_PATH_SIZE];
 
 // isRecord 0: `text` is the header line, which starts a new data file named from the file-name
 // field; isRecord 1: `text` is a record, appended to the current data file. A line that cannot

@@ -1,12 +1,12 @@
 // Opening and appending to the data and memo files, and the log lines for files that cannot be
 // written.
-#include "fileio.h"
+#include "recording/fileio.h"
 
 #include <cstdio>
 
-#include "claim.h"
-#include "filename.h"
-#include "log.h"
+#include "dialogstate/log.h"
+#include "recording/claim.h"
+#include "recording/filename.h"
 
 #define OPEN_TRIES 20
 #define OPEN_RETRY_MS 5

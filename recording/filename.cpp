@@ -1,14 +1,14 @@
 // The paths of the data and memo files: composed from the file-name field, checked to stay
 // inside the data folder.
-#include "filename.h"
+#include "recording/filename.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "fieldtext.h"
-#include "fileio.h"
-#include "resource.h"
+#include "dialogstate/fieldtext.h"
+#include "recording/fileio.h"
+#include "res/resource.h"
 
 void ComposeDataPath(char* path, size_t size, const char* extension) {
     char name[100];

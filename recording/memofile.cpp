@@ -1,18 +1,18 @@
 // The memo file: the memo field's text, as typed, in C:\data\ under the name the file-name
 // field holds when the acquisition ends (which may differ from the data file's), extension .txt.
-#include "memofile.h"
+#include "recording/memofile.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
-#include "claim.h"
-#include "dialog.h"
-#include "fieldtext.h"
-#include "fileio.h"
-#include "filename.h"
-#include "log.h"
-#include "resource.h"
+#include "dialogstate/dlgmain.h"
+#include "dialogstate/fieldtext.h"
+#include "dialogstate/log.h"
+#include "recording/claim.h"
+#include "recording/fileio.h"
+#include "recording/filename.h"
+#include "res/resource.h"
 
 #define MEMO_SIZE 5000
 

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "dialog.h"
-#include "dialog_harness.h"
-#include "pacing.h"
-#include "resource.h"
+#include "acquisition/pacing.h"
+#include "app/dialog.h"
+#include "dialogstate/dlgmain.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "measure_harness.h"
-#include "plot.h"
+#include "plot/plot.h"
+#include "tests/common/measure_harness.h"
 #include "w32_faults.h"
 
 using measure::Log;

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "log.h"
-#include "measure_harness.h"
+#include "dialogstate/log.h"
+#include "tests/common/measure_harness.h"
 #include "w32_faults.h"
 
 using measure::Press;

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <string>
 
-#include "measure_harness.h"
+#include "tests/common/measure_harness.h"
 #include "w32_faults.h"
 
 namespace {

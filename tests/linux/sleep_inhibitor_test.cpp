@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "measure_harness.h"
+#include "tests/common/measure_harness.h"
 
 extern char** environ;
 

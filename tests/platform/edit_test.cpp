@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "dialog_harness.h"
-#include "resource.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 namespace {
 

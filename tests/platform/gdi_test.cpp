@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "canvas.h"
+#include "tests/common/canvas.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The module's resources, found and loaded as the dialog manager and the shell find them.
-#include "resource.h"
+#include "res/resource.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "version.h"
+#include "res/version.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "beside.h"
+#include "tests/common/beside.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "dialog_harness.h"
-#include "resource.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 namespace {
 

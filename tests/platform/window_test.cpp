@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_harness.h"
-#include "resource.h"
+#include "res/resource.h"
+#include "tests/common/dialog_harness.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "measure_harness.h"
-#include "worker.h"
+#include "acquisition/worker.h"
+#include "tests/common/measure_harness.h"
 
 using measure::Log;
 using measure::Press;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "measure_harness.h"
+#include "tests/common/measure_harness.h"
 
 using measure::Log;
 using measure::Press;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "canvas.h"
-#include "measure_harness.h"
-#include "plot.h"
+#include "plot/plot.h"
+#include "tests/common/canvas.h"
+#include "tests/common/measure_harness.h"
 
 #ifndef _WIN32
 #include "w32_faults.h"

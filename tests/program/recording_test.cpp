@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "measure_harness.h"
-#include "worker.h"
+#include "acquisition/worker.h"
+#include "tests/common/measure_harness.h"
 
 using measure::Log;
 using measure::Press;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "measure_harness.h"
+#include "tests/common/measure_harness.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "beside.h"
-#include "measure_harness.h"
+#include "tests/common/beside.h"
+#include "tests/common/measure_harness.h"
 
 namespace {
 

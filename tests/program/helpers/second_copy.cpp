@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "measure_harness.h"
+#include "tests/common/measure_harness.h"
 
 static bool WriteText(const char* path, const std::string& text) {
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,

@@ -1,10 +1,10 @@
 // Reading the dialog's fields into fixed buffers.
-#include "fieldtext.h"
+#include "dialogstate/fieldtext.h"
 
 #include <cstring>
 #include <vector>
 
-#include "dialog.h"
+#include "dialogstate/dlgmain.h"
 
 // GetDlgItemTextA stops at size - 1 bytes even inside a double-byte character, leaving a lone
 // lead byte. So the text is read one byte longer than can be kept and walked character by

@@ -1,13 +1,13 @@
 // The message log: each line goes into the log field in one piece, at its caret, as typing it
 // would put it there (replacing a selection, CR LF at its end, scrolled into view).
-#include "log.h"
+#include "dialogstate/log.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "dialog.h"
-#include "resource.h"
+#include "dialogstate/dlgmain.h"
+#include "res/resource.h"
 
 // One EM_REPLACESEL per line: a line from the worker and one from the dialog's thread can then
 // never splice into each other, and the worker pays for one cross-thread call, not one per byte.

@@ -1,0 +1,4 @@
+// The measurement dialog's handle.
+#include "dialogstate/dlgmain.h"
+
+HWND hDlgMain;
