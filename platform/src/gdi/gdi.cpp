@@ -1,6 +1,7 @@
 // The GDI objects: stock objects, DCs, bitmaps, pens and brushes, and which of them each DC has
 // selected. Drawing into them is in gdi_draw.cpp.
-#include "gdi.h"
+#include "gdi_private.h"
+#include "kernel/fault_hook.h"
 
 namespace w32 {
 namespace gdi {

@@ -6,7 +6,8 @@
 #include <QRect>
 #include <algorithm>
 
-#include "gdi.h"
+#include "gdi_private.h"
+#include "kernel/fault_hook.h"
 #include "raster.h"
 
 namespace w32 {

@@ -1,7 +1,7 @@
 // The performance counter and the tick count, both over the monotonic clock.
 #include <time.h>
 
-#include "kernel.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

@@ -13,7 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "kernel.h"
+#include "kernel/fold_case.h"
+#include "kernel_private.h"
 
 namespace w32 {
 

@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "drive.h"
-#include "kernel.h"
+#include "kernel/fault_hook.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

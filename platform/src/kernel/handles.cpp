@@ -1,5 +1,6 @@
 // Typed handle table and the per-thread last error.
-#include "kernel.h"
+#include "kernel/fault_hook.h"
+#include "kernel_private.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "kernel.h"
+#include "kernel/fold_case.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "drive.h"
-#include "kernel.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

@@ -24,7 +24,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "kernel.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "drive.h"
-#include "kernel.h"
+#include "kernel_private.h"
 
 extern char** environ;
 

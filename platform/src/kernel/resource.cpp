@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel.h"
+#include "kernel/fold_case.h"
+#include "kernel_private.h"
 
 // The compiled resources, embedded by the build (generated/resources.cpp).
 extern const unsigned char w32_resource_data[];

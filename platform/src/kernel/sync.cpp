@@ -9,7 +9,8 @@
 #include <ctime>
 #include <map>
 
-#include "kernel.h"
+#include "kernel/fault_hook.h"
+#include "kernel_private.h"
 
 namespace w32 {
 

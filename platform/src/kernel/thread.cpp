@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "kernel.h"
+#include "kernel_private.h"
 
 namespace w32 {
 namespace {

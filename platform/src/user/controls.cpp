@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

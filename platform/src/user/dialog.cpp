@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "dlgtemplate.h"
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

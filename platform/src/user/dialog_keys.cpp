@@ -2,7 +2,7 @@
 // default push button, Esc to IDCANCEL, and the default button's look following the focus. Keys
 // reach it as WM_KEYDOWN posted to the focused control, whether a program posted them or they
 // were typed in the toolkit's widgets (key_route.cpp).
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

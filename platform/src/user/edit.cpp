@@ -8,7 +8,7 @@
 
 #include "edit_model.h"
 #include "edit_view.h"
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 

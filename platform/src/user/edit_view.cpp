@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

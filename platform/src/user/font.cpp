@@ -3,7 +3,7 @@
 #include <QFontDatabase>
 #include <QStringList>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

@@ -31,7 +31,7 @@
 #include <functional>
 #include <vector>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

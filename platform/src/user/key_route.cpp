@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <deque>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <cstring>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

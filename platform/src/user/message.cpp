@@ -14,7 +14,7 @@
 #include <deque>
 #include <thread>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

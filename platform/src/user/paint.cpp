@@ -19,7 +19,7 @@
 #include <set>
 
 #include "gdi/dc.h"
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "user.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

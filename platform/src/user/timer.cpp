@@ -16,7 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "user.h"
+#include "kernel/fault_hook.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

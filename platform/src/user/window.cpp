@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "user.h"
+#include "kernel/fold_case.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

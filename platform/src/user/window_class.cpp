@@ -2,7 +2,8 @@
 // CreateWindowExA makes. Class names are case-insensitive.
 #include <map>
 
-#include "user.h"
+#include "kernel/fold_case.h"
+#include "user_private.h"
 
 namespace w32 {
 namespace {

@@ -3,6 +3,7 @@
 
 #include <mutex>
 
+#include "kernel/fault_hook.h"
 #include "kernel/objects.h"
 
 namespace w32 {

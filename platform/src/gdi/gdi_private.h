@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include "dc.h"
+#include "gdi/dc.h"
 #include "kernel/objects.h"
 
 namespace w32::gdi {

@@ -12,8 +12,6 @@
 #include <mutex>
 #include <vector>
 
-#include "layer.h"
-
 namespace w32 {
 
 // ---- handles.cpp: the typed handle table and the thread's last error ----
