@@ -1,5 +1,5 @@
-// GDI: device contexts, bitmaps, pens and brushes, and drawing into them. Private to gdi.cpp,
-// which makes and selects the objects, and gdi_draw.cpp, which draws and reads pixels.
+// GDI: device contexts, bitmaps, pens and brushes, and drawing into them. Private to objects.cpp,
+// which makes and selects the objects, and draw.cpp, which draws and reads pixels.
 //
 // A DC is used by one thread at a time, as in Win32: a call on a DC that another thread is in
 // the middle of using fails, and draws or copies nothing. Two threads that share an image take

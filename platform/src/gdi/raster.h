@@ -1,5 +1,5 @@
 // Pixel-exact rasterisation of GDI's one-pixel lines and ellipses, independent of any surface:
-// the results are horizontal runs that gdi_draw.cpp paints into an image or through a painter.
+// the results are horizontal runs that draw.cpp paints into an image or through a painter.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,5 @@
-// The C: drive: maps Win32 paths into the drive folder. Private to file.cpp and drive.cpp.
+// The C: drive: maps Win32 paths into the drive folder. Private to the kernel (files, mutexes,
+// processes).
 #pragma once
 
 #include <sys/stat.h>

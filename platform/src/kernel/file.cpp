@@ -479,9 +479,4 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
-// Win32 answers 0 for a NULL string rather than faulting.
-int WINAPI lstrlenA(LPCSTR lpString) {
-    return lpString ? static_cast<int>(std::strlen(lpString)) : 0;
-}
-
 }  // extern "C"

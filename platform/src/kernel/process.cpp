@@ -1,4 +1,4 @@
-// Processes: CreateProcessA, the process handle (signalled when the process has ended), its exit
+// Processes: CreateProcessA, GetCurrentProcess's pseudo-handle, the process handle (signalled when the process has ended), its exit
 // code, TerminateProcess, and the module's file name, which the tests use to start helpers that
 // lie beside them.
 #include <signal.h>
@@ -81,6 +81,11 @@ std::shared_ptr<Process> find_process(HANDLE h) {
 }  // namespace w32
 
 extern "C" {
+
+// The pseudo-handle Win32 gives for the calling process.
+HANDLE WINAPI GetCurrentProcess(void) {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+}
 
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
                            LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA,

@@ -97,12 +97,6 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     cs->LockSemaphore = nullptr;
 }
 
-// The pseudo-handle Win32 gives for the calling process.
-HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
-
-// The 8-bit code page of every "A" function of the layer is UTF-8.
-UINT WINAPI GetACP(void) { return CP_UTF8; }
-
 void WINAPI Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {
         std::this_thread::yield();

@@ -108,7 +108,8 @@ DWORD edge_ex_style(DWORD style, DWORD ex_style);
 // 0 for a top-level window, whose Qt widget is its client area.
 int frame_width(const Window& w);
 
-// ---- controls.cpp: the "Button" and "Static" controls, made like create_edit ----
+// ---- controls/button.cpp, controls/static.cpp: the "Button" and "Static" controls ----
+// Made like create_edit.
 
 std::shared_ptr<Window> create_button(HWND parent, QWidget* parent_widget, int id, DWORD style,
                                       DWORD ex_style, const std::string& text, const QRect& rect,
@@ -125,15 +126,16 @@ bool find_class(const std::string& name, std::string* registered_name, WNDPROC* 
 
 // ---- How an invalidation reaches the screen ----
 //
-// InvalidateRect (paint.cpp, any thread) adds to a class window's update region. While the frame
-// clock runs (frame.cpp), its next tick passes the new regions to Qt (collect_invalid_regions);
-// when it does not, post_task (message.cpp) wakes the owner thread to pass them. Qt then asks the
-// top-level window to repaint, which the frame clock lets through at most once a frame; the paint
-// event calls the window procedure with WM_PAINT, and BeginPaint gives it a DC over the event's
-// painter, clipped to the region. Controls paint themselves; a view whose text changes many times
-// a frame shows it once, as the frame begins (before_next_frame, from edit_view.cpp).
+// InvalidateRect (paint_window.cpp, any thread) adds to a class window's update region. While the
+// frame clock runs (frame_clock.cpp), its next tick passes the new regions to Qt
+// (collect_invalid_regions); when it does not, post_task (message.cpp) wakes the owner thread to
+// pass them. Qt then asks the top-level window to repaint, which the frame clock lets through at
+// most once a frame; the paint event calls the window procedure with WM_PAINT, and BeginPaint gives
+// it a DC over the event's painter, clipped to the region. Controls paint themselves; a view whose
+// text changes many times a frame shows it once, as the frame begins (before_next_frame, from
+// controls/edit_view.cpp).
 
-// ---- paint.cpp: windows of registered classes ----
+// ---- paint_window.cpp: windows of registered classes and their painting ----
 
 // A window of the registered class `class_name` (case-insensitive), entered into the window
 // tree, before WM_CREATE; nullptr, with the error set, if no such class is registered or no
@@ -156,7 +158,7 @@ bool has_invalid_regions_locked();
 // backing store. False for other windows, or where the toolkit keeps no image. Any thread.
 bool read_client_image(HWND hwnd, QImage* out);
 
-// ---- frame.cpp: when changes reach the screen ----
+// ---- frame_clock.cpp: when changes reach the screen ----
 
 // Owner thread, once: holds the toolkit's repaints of top-level windows to one per frame.
 void install_frame_clock();
@@ -220,7 +222,7 @@ bool replay_toolkit_key(const MSG& msg);
 // Stops every timer of a window that is being destroyed. Owner thread only.
 void kill_window_timers(HWND hwnd);
 
-// ---- edit.cpp: the "Edit" control ----
+// ---- controls/edit.cpp: the "Edit" control ----
 
 // Makes an edit control, child of the window `parent`, with its Qt view placed at `rect`
 // (pixels in the parent's client area) inside `parent_widget`. Enters it into the window tree

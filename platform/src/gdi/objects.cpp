@@ -1,5 +1,5 @@
 // The GDI objects: stock objects, DCs, bitmaps, pens and brushes, and which of them each DC has
-// selected. Drawing into them is in gdi_draw.cpp.
+// selected. Drawing into them is in draw.cpp.
 #include "gdi_private.h"
 #include "kernel/fault_hook.h"
 
@@ -306,15 +306,6 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
     auto b = std::make_shared<Brush>();
     b->color = rgb_of(color);
     return static_cast<HBRUSH>(add_handle(Kind::Brush, b));
-}
-
-// The process's live GDI objects: device contexts, bitmaps, pens and brushes (the stock objects
-// included, as Windows counts them). The layer has no user objects to count.
-DWORD WINAPI GetGuiResources(HANDLE hProcess, DWORD uiFlags) {
-    if (hProcess != GetCurrentProcess() || uiFlags != GR_GDIOBJECTS) return 0;
-    std::size_t n = 0;
-    for (Kind kind : {Kind::Dc, Kind::Bitmap, Kind::Pen, Kind::Brush}) n += count_handles(kind);
-    return static_cast<DWORD>(n);
 }
 
 }  // extern "C"
