@@ -39,9 +39,21 @@ INSTALLER_CHECK_PACKAGES := $(DEB_CHECK_PACKAGES) python3 file
 # the system calls of a sample, and a window manager, which minimizes the dialog.
 BENCH_PACKAGES := $(TEST_PACKAGES) python3 strace openbox
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
-MACHINE := cmake/machine.sh
+MACHINE := scripts/machine.sh
 # Compile jobs: one per processor of this machine (make JOBS=N ... to choose).
 JOBS := $(shell nproc)
+
+# Shell commands of the targets that run the Windows programs. windows_env sets `preset` to the
+# preset whose programs run on this machine (windows, or windows-x64 where 32-bit Wine cannot
+# run) and exports the Wine that runs them (WINE_BITS) and that preset's prefix (WINEPREFIX).
+windows_env = preset=$$($(MACHINE) windows-preset); \
+    export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix
+# need_display stops a target whose program shows a window when there is no display to show it on.
+need_display = if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+    echo "No display: 'make $@' shows the program's dialog on one. Run it from a desktop"; \
+    echo "session, or on a virtual display: xvfb-run -a make $@"; \
+    exit 1; \
+fi
 
 # A shell command that prints which of the given locales `locale -a` does not list (it spells
 # de_DE.UTF-8 as de_DE.utf8).
@@ -101,12 +113,7 @@ build-windows-x64:
 
 run: deps-run build-linux
 	@mkdir -p "$(DRIVE_C)/data"
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	    echo "No display: the program is a desktop program and needs one."; \
-	    echo "Run it from a desktop session with 'make run' or build/linux/measure,"; \
-	    echo "or on a virtual display: xvfb-run -a build/linux/measure"; \
-	    exit 1; \
-	fi
+	@$(need_display)
 	@echo "Recordings land in $(DRIVE_C)/data/ (the program's C:\\data\\)."
 	MEASURE_DRIVE_C="$(DRIVE_C)" build/linux/measure
 
@@ -122,12 +129,11 @@ test-linux-asan test-linux-tsan: test-linux-%: build-linux-%
 # The Windows suites run under Wine on a virtual display: the shipped 32-bit build under 32-bit
 # Wine where this machine can run it, else the same test sources as 64-bit programs.
 test-windows: build-windows locales
-	@preset=$$($(MACHINE) windows-preset); \
+	@$(windows_env); \
 	if [ "$$preset" = windows-x64 ]; then \
 	    $(MACHINE) note tested; \
 	    $(MAKE) --no-print-directory build-windows-x64 || exit 1; \
 	fi; \
-	export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix; \
 	cmake/wine-run.sh --init && \
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset $$preset; rc=$$?; \
 	cmake/wine-run.sh --kill; exit $$rc
@@ -143,13 +149,8 @@ test: deps-test
 # The shipped 32-bit program where this machine can run it, else the same sources as a 64-bit
 # program; under Wine in a Japanese locale (code page 932), with the prefix's C:\data ready.
 run-windows: deps-test locales
-	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
-	    echo "No display: Wine shows the dialog on one. Run 'make run-windows' from a desktop"; \
-	    echo "session, or on a virtual one: xvfb-run -a make run-windows"; \
-	    exit 1; \
-	fi
-	@$(MACHINE) note run; preset=$$($(MACHINE) windows-preset); \
-	export WINE_BITS=$$($(MACHINE) wine-bits) WINEPREFIX=$(CURDIR)/build/$$preset/wineprefix; \
+	@$(need_display)
+	@$(MACHINE) note run; $(windows_env); \
 	cmake --preset $$preset && cmake --build --preset $$preset -j $(JOBS) --target measure && \
 	cmake/wine-run.sh --init && cmake/wine-run.sh build/$$preset/measure.exe
 
@@ -191,7 +192,7 @@ installer-check: deps-test locales
 bench: deps-bench
 	cmake --preset linux
 	cmake --build --preset linux -j $(JOBS) --target program_bench
-	@$(MACHINE) note measured; preset=$$($(MACHINE) windows-preset); \
+	@$(MACHINE) note measured; $(windows_env); \
 	cmake --preset $$preset && \
 	cmake --build --preset $$preset -j $(JOBS) --target program_bench && \
 	python3 bench/whole_program.py --linux build/linux/bench/program_bench \

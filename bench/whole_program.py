@@ -456,7 +456,7 @@ def main():
     bench = Bench(opts)
     if bench.windows_bits == 32 and subprocess.run(
             [os.path.join(ROOT, "cmake", "wine-run.sh"), "--can-run-32"]).returncode != 0:
-        sys.exit("32-bit Wine cannot run here (cmake/machine.sh note run says why), so not "
+        sys.exit("32-bit Wine cannot run here (scripts/machine.sh note run says why), so not "
                  f"{opts.windows}: give the x86-64 build's driver "
                  "(build/windows-x64/bench/program_bench.exe) instead.")
     bench.floor_exe = opts.floor or os.path.join(os.path.dirname(opts.linux), "pace_floor")

@@ -19,7 +19,7 @@ else
     loader=/usr/lib/wine/wine
 fi
 
-can_run_32() { [ "$("$(dirname "$0")/machine.sh" wine-bits)" = 32 ]; }
+can_run_32() { [ "$("$(dirname "$0")/../scripts/machine.sh" wine-bits)" = 32 ]; }
 
 case "$1" in
 --can-run-32)
@@ -36,7 +36,7 @@ case "$1" in
     exit 0 ;;
 esac
 if [ "$WINE_BITS" = 32 ] && ! can_run_32; then
-    "$(dirname "$0")/machine.sh" note run >&2
+    "$(dirname "$0")/../scripts/machine.sh" note run >&2
     echo "Build the same sources with cmake/mingw-w64-x86_64.cmake (preset windows-x64) and run" >&2
     echo "them with WINE_BITS=64 (64-bit Wine, Debian's wine64 package)." >&2
     exit 126

@@ -147,8 +147,8 @@ run_row() {
                    MEASURE_LOADER32="$dir/bin/ld-linux.so.2")
     out=$("${machine[@]}" make -s -C "$src" deps-test 2>&1)
     rc=$?
-    preset=$("${machine[@]}" "$src/cmake/machine.sh" windows-preset 2>&1)
-    note=$("${machine[@]}" "$src/cmake/machine.sh" note tested 2>&1)
+    preset=$("${machine[@]}" "$src/scripts/machine.sh" windows-preset 2>&1)
+    note=$("${machine[@]}" "$src/scripts/machine.sh" note tested 2>&1)
     echo "row: $name"
     row_ok=1
 }
