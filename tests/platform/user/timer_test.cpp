@@ -246,16 +246,5 @@ TEST(Timers, ResolutionIsAskedForAndGivenBackInPairs) {
 // The call that keeps the timer resolution honoured on Windows 11 is missing before Windows 8,
 // so it is looked up at run time: kernel32 is found under any spelling of its name, the call in
 // it by its exact name, and a name kernel32 does not export is not found.
-TEST(Timers, ResolutionThrottlingCallIsFoundAtRunTime) {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    ASSERT_NE(kernel32, (HMODULE)NULL);
-    EXPECT_EQ(GetModuleHandleA("KERNEL32"), kernel32);
-    EXPECT_NE(GetProcAddress(kernel32, "SetProcessInformation"), (FARPROC)NULL);
-    for (const char* missing : {"SetProcessInformationEx", "setprocessinformation"}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetProcAddress(kernel32, missing), (FARPROC)NULL) << missing;
-        EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND) << missing;
-    }
-}
 
 }  // namespace

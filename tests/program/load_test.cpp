@@ -256,7 +256,7 @@ protected:
     void TearDown() override { w32::faults::Reset(); }
 };
 
-TEST_P(Under, LoadTheProgramKeepsItsWord) {
+TEST_P(Under, RecordsAndMemosStayWholeAndInOrder) {
     const LoadCase c = GetParam();
     switch (c.load) {
     case Load::Pairs: Pairs(c.iterations); break;
