@@ -115,6 +115,8 @@ static bool HonourTimerResolution(bool always) {
                                  sizeof state) != FALSE;
 }
 
+static void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD);
+
 // Each request is given back only if it was granted: an unmatched timeEndPeriod fails on Windows.
 void StartPacingTimer() {
     if (!timerResolutionRaised)
@@ -138,7 +140,7 @@ void StopPacingTimer() {
     systemKeptAwake = false;
 }
 
-void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }
+static void CALLBACK PacingTimerProc(HWND, UINT, UINT_PTR, DWORD) { SignalTick(); }
 
 void SignalTick() { SetEvent(hTickEvent); }
 

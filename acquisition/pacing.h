@@ -23,7 +23,6 @@ void SetMode(int mode);
 void StartWorker();
 void StartPacingTimer();
 void StopPacingTimer();
-void CALLBACK PacingTimerProc(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD dwTime);
 void SignalTick();
 void SignalStop();
 // The interval field's period in milliseconds; DEFAULT_INTERVAL_MS, with a log line, when it

@@ -48,6 +48,8 @@ static void FillDisplayClass(WNDCLASSEXA* wc, WNDPROC proc, HINSTANCE instance, 
     wc->hIconSm = NULL;
 }
 
+static LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 void CreateDisplayWindow() {
     // Made with the first plot and kept for the process: a worker may outlive its dialog.
     static bool csDisplayMade = false;
@@ -65,7 +67,7 @@ void CreateDisplayWindow() {
                                   kImageWidth, kImageHeight, hDlgMain, NULL, instance, NULL);
 }
 
-LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+static LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE: {
             hwndDisplay = hwnd;

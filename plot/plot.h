@@ -9,6 +9,5 @@ extern HDC hdcDisplay;
 extern CRITICAL_SECTION csDisplay;
 
 void CreateDisplayWindow();
-LRESULT CALLBACK DisplayWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void ClearPlot();
 void PlotPoint(double a, double b);

@@ -9,7 +9,8 @@
 #include "kernel/fold_case.h"
 #include "kernel_private.h"
 
-// The compiled resources, embedded by the build (generated/resources.cpp).
+// The compiled resources, embedded by the build: generated/<target>.cpp in the build folder,
+// which measure_add_resources makes for the program and for the platform tests.
 extern const unsigned char w32_resource_data[];
 extern const size_t w32_resource_size;
 

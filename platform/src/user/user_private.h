@@ -96,9 +96,6 @@ HWND dialog_of(HWND h);
 // Calls the window's procedure on the current (owner) thread.
 LRESULT call_window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
-// The dialog font's Qt face: the template's face name mapped to an installed face
-// ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
-QFont dialog_font(const std::string& face, int point_size);
 
 // The extended style a window is made with: Win32 sets WS_EX_WINDOWEDGE on a window with a
 // dialog or sizing frame (unless it has WS_EX_STATICEDGE) and clears it on any other.
@@ -117,6 +114,12 @@ std::shared_ptr<Window> create_button(HWND parent, QWidget* parent_widget, int i
 std::shared_ptr<Window> create_static(HWND parent, QWidget* parent_widget, int id, DWORD style,
                                       DWORD ex_style, const std::string& text, const QRect& rect,
                                       const QFont& font);
+
+// ---- font.cpp: the dialog's font ----
+
+// The dialog font's Qt face: the template's face name mapped to an installed face
+// ("ＭＳ 明朝" to a Mincho face such as IPAMincho), at the template's point size.
+QFont dialog_font(const std::string& face, int point_size);
 
 // ---- window_class.cpp: registered window classes ----
 
