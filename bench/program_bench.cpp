@@ -1,7 +1,8 @@
 // Drives the real measurement dialog for bench/whole_program.py, through the Win32 API only: it
 // presses the dialog's buttons and fills its fields as a user would, and prints a line
 // "mark NAME SAMPLES" wherever the script is to read the process's CPU and memory from outside.
-//   program_bench cpu PERIOD_MS SECONDS MODE       MODE 1 displays, 2 records
+//   program_bench cpu PERIOD_MS SECONDS MODE [minimized]
+//                                                  MODE 1 displays, 2 records
 //   program_bench flat SAMPLES MODE                ticks as fast as the worker takes them
 //   program_bench pace [minimized] PERIOD_MS:SAMPLES ...
 //                                                  records C:\data\paceN.dat at each period,
@@ -70,7 +71,20 @@ void Stop(HWND dlg, int id) {
 
 int ButtonOf(int mode) { return mode == 2 ? IDC_RECORD : IDC_DISPLAY; }
 
-void RunCpu(HWND dlg, int period, int seconds, int mode) {
+// Says whether the window manager did it: "minimized yes" or "minimized no".
+void Minimize(HWND dlg) {
+    ShowWindow(dlg, SW_MINIMIZE);
+    // A window manager minimizes a window when it gets to it.
+    DWORD start = GetTickCount();
+    while (!IsIconic(dlg) && GetTickCount() - start < 2000)
+        Sleep(20);
+    printf("minimized %s\n", IsIconic(dlg) ? "yes" : "no");
+    fflush(stdout);
+}
+
+void RunCpu(HWND dlg, int period, int seconds, int mode, bool minimized) {
+    if (minimized)
+        Minimize(dlg);
     SetInterval(dlg, period);
     SetDlgItemTextA(dlg, IDC_FILENAME, "cpu");
     Press(dlg, ButtonOf(mode));
@@ -99,15 +113,8 @@ void RunFlat(HWND dlg, long samples, int mode) {
 }
 
 void RunPace(HWND dlg, bool minimized, const std::vector<std::pair<int, long>>& runs) {
-    if (minimized) {
-        ShowWindow(dlg, SW_MINIMIZE);
-        // A window manager minimizes a window when it gets to it.
-        DWORD start = GetTickCount();
-        while (!IsIconic(dlg) && GetTickCount() - start < 2000)
-            Sleep(20);
-        printf("minimized %s\n", IsIconic(dlg) ? "yes" : "no");
-        fflush(stdout);
-    }
+    if (minimized)
+        Minimize(dlg);
     for (const auto& run : runs) {
         char name[32];
         snprintf(name, sizeof name, "pace%d", run.first);
@@ -143,8 +150,10 @@ int main(int argc, char** argv) {
         return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MEASURE), NULL, BenchDlgProc, 0);
     };
     std::function<void(HWND)> body;
-    if (what == "cpu" && argc == 5) {
-        body = [&](HWND dlg) { RunCpu(dlg, atoi(argv[2]), atoi(argv[3]), atoi(argv[4])); };
+    if (what == "cpu" && (argc == 5 || (argc == 6 && strcmp(argv[5], "minimized") == 0))) {
+        body = [&](HWND dlg) {
+            RunCpu(dlg, atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), argc == 6);
+        };
     } else if (what == "flat" && argc == 4) {
         body = [&](HWND dlg) { RunFlat(dlg, atol(argv[2]), atoi(argv[3])); };
     } else if (what == "pace" && argc > 2) {
@@ -161,7 +170,7 @@ int main(int argc, char** argv) {
         body = [](HWND) { RunStartup(); };
     } else {
         fprintf(stderr,
-                "usage: program_bench cpu PERIOD_MS SECONDS MODE | flat SAMPLES MODE |"
+                "usage: program_bench cpu PERIOD_MS SECONDS MODE [minimized] | flat SAMPLES MODE |"
                 " pace [minimized] PERIOD_MS:SAMPLES ... | startup\n");
         return 2;
     }

@@ -276,8 +276,10 @@ def per_sample_ms(a, b, attr):
     return (getattr(b, attr) - getattr(a, attr)) * 1e3 / n if n > 0 else float("nan")
 
 
-def cpu_figures(bench, linux, seconds):
-    r = bench.run(linux, "cpu", 10, seconds, 2)
+def cpu_figures(bench, linux, seconds, minimized=False):
+    r = bench.run(linux, "cpu", 10, seconds, 2, *(["minimized"] if minimized else []))
+    if minimized and not r.minimized:
+        return None
     a, b = r.between()
     out = {"proc": per_sample_ms(a, b, "proc"), "x": per_sample_ms(a, b, "xserver"),
            "wineserver": per_sample_ms(a, b, "wineserver"), "n": b.samples - a.samples,
@@ -450,8 +452,8 @@ def main():
     ap.add_argument("--memory-wine", type=int, default=10000, help="memory-growth samples, Wine")
     ap.add_argument("--pace-scale", type=float, default=1.0, help="scales the pacing runs")
     ap.add_argument("--floor", help="the floor's program (default: pace_floor beside --linux)")
-    ap.add_argument("--only", choices=("all", "pace"), default="all",
-                    help="pace: only the pacing rows, for a quick look (default all)")
+    ap.add_argument("--only", choices=("all", "cpu", "pace"), default="all",
+                    help="cpu or pace: only those rows, for a quick look (default all)")
     opts = ap.parse_args()
     bench = Bench(opts)
     if bench.windows_bits == 32 and subprocess.run(
@@ -473,13 +475,17 @@ def main():
             bench.start_wine()
         for title, linux in builds:
             res = results[title] = {}
-            if opts.only == "all":
+            if opts.only in ("all", "cpu"):
                 print(f"# {title}: CPU at 10 ms for {opts.seconds} s", file=sys.stderr)
                 res["cpu"] = cpu_figures(bench, linux, opts.seconds)
+                res["cpu_min"] = cpu_figures(bench, linux, opts.seconds, minimized=True)
                 if linux:
                     print(f"# {title}: system calls at 10 ms for {opts.syscall_seconds} s, "
                           "under strace", file=sys.stderr)
                     res["syscalls"] = syscall_figures(bench, opts.syscall_seconds)
+            if opts.only == "cpu":
+                continue
+            if opts.only == "all":
                 flat = opts.flat if linux else opts.flat_wine
                 memory = opts.memory if linux else opts.memory_wine
                 print(f"# {title}: flat out, {memory} displayed, {flat} recorded",
@@ -494,9 +500,12 @@ def main():
             if opts.only == "all":
                 print(f"# {title}: start-up", file=sys.stderr)
                 res["startup"] = startup_figures(bench, linux, 5)
-        print("# the floor: a timer and a second thread, idle and one core busy", file=sys.stderr)
-        results[FLOOR]["pace"] = results[FLOOR]["pace_min"] = floor_figures(bench, plan, False)
-        results[FLOOR]["pace_busy"] = floor_figures(bench, plan, True)
+        if opts.only != "cpu":
+            print("# the floor: a timer and a second thread, idle and one core busy",
+                  file=sys.stderr)
+            results[FLOOR]["pace"] = results[FLOOR]["pace_min"] = floor_figures(bench, plan,
+                                                                                False)
+            results[FLOOR]["pace_busy"] = floor_figures(bench, plan, True)
     finally:
         bench.stop()
     print_table(results, builds, opts, plan)
@@ -524,6 +533,11 @@ def print_table(results, builds, opts, plan):
         lambda r, lx: fmt(r["cpu"]["proc"], " ms") if lx else
         f'{fmt(r["cpu"]["proc"] + r["cpu"]["wineserver"], " ms")} '
         f'({fmt(r["cpu"]["proc"], "")} + {fmt(r["cpu"]["wineserver"], "")})')
+    row("  the same with the dialog minimized",
+        lambda r, lx: "not minimized: no window manager did it" if r["cpu_min"] is None else
+        fmt(r["cpu_min"]["proc"], " ms") if lx else
+        f'{fmt(r["cpu_min"]["proc"] + r["cpu_min"]["wineserver"], " ms")} '
+        f'({fmt(r["cpu_min"]["proc"], "")} + {fmt(r["cpu_min"]["wineserver"], "")})')
     row("  by thread: dialog / toolkit X / worker / other",
         lambda r, lx: " / ".join(fmt(v, "", 3) for v in r["cpu"]["threads"]) + " ms"
         if lx else "")
@@ -532,10 +546,10 @@ def print_table(results, builds, opts, plan):
         lambda r, lx: fmt(r["cpu"]["sleeps"], "", 1))
     row(f"  system calls per sample, recording at 10 ms for {opts.syscall_seconds} s under"
         " strace -f (a run of its own)",
-        lambda r, lx: "n/a" if not r.get("syscalls") else
-        f'{r["syscalls"]["total"]:.1f} (n={r["syscalls"]["n"]})' if lx else "")
+        lambda r, lx: "n/a" if not lx or not r["syscalls"] else
+        f'{r["syscalls"]["total"]:.1f} (n={r["syscalls"]["n"]})')
     row("  by call",
-        lambda r, lx: "" if not r.get("syscalls") else
+        lambda r, lx: "" if not lx or not r["syscalls"] else
         ", ".join(f"{name} {v:.2f}" for name, v in r["syscalls"]["calls"] if v >= 0.05))
     for key, what in (("flat1", "displaying"), ("flat2", "recording")):
         row(f"flat out, {what}: samples per second",

@@ -160,6 +160,13 @@ DWORD drive_components(const char* path, std::vector<std::string>* parts) {
 
 }  // namespace
 
+std::string drive_identity() {
+    Fd drive = open_drive();
+    struct stat st;
+    if (!drive || ::fstat(drive.get(), &st) != 0) return std::string();
+    return std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
+}
+
 bool exact_path(const char* path, std::string* unix_path) {
     std::vector<std::string> parts;
     if (drive_components(path, &parts) != ERROR_SUCCESS || parts.empty()) return false;

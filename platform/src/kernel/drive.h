@@ -59,6 +59,10 @@ DWORD resolve_path(const char* path, DrivePath* out);
 // walks the path and finds the name or the error.
 bool exact_path(const char* path, std::string* unix_path);
 
+// What names the C: drive whatever the spelling of its folder ("<device>-<inode>" of the folder,
+// made the first time as by any file call); empty when it cannot be had.
+std::string drive_identity();
+
 // The Win32 error for an errno value left by a file operation.
 DWORD error_from_errno(int err);
 

@@ -73,18 +73,28 @@ bool locked_elsewhere(int fd, off_t at, short type) {
     return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
 }
 
-// The folder of the lock files: the user's runtime folder, else one of the user's own in /tmp.
-// A folder there that someone else made, or that others may write to, is not used.
+// Makes `folder` if it is missing; refuses one that someone else made or others may write to.
+DWORD own_folder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return error_from_errno(errno);
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0) return error_from_errno(errno);
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 0077))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// The folder of the lock files: in the user's runtime folder, else in one of the user's own in
+// /tmp, a folder per C: drive. Named objects belong to one drive, as Wine's belong to one
+// prefix: copies of the program on two drives share no name, as they share no file.
 DWORD lock_folder(std::string* folder) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     *folder = runtime && *runtime ? std::string(runtime) + "/measure-mutexes"
                                   : "/tmp/measure-mutexes-" + std::to_string(::getuid());
-    if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) return error_from_errno(errno);
-    struct stat st;
-    if (::lstat(folder->c_str(), &st) != 0) return error_from_errno(errno);
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 0077))
-        return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
+    if (DWORD error = own_folder(*folder)) return error;
+    const std::string drive = drive_identity();
+    if (drive.empty()) return ERROR_PATH_NOT_FOUND;
+    *folder += "/drive-" + drive;
+    return own_folder(*folder);
 }
 
 // A file name for a mutex name: letters, digits, '.', '-' and '_' as they are, every other byte
