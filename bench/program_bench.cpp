@@ -73,11 +73,13 @@ int ButtonOf(int mode) { return mode == 2 ? IDC_RECORD : IDC_DISPLAY; }
 
 // Says whether the window manager did it: "minimized yes" or "minimized no".
 void Minimize(HWND dlg) {
-    ShowWindow(dlg, SW_MINIMIZE);
-    // A window manager minimizes a window when it gets to it.
+    // A window manager minimizes a window when it gets to it, and ignores the request for one
+    // it does not manage yet: asked again until it is done.
     DWORD start = GetTickCount();
-    while (!IsIconic(dlg) && GetTickCount() - start < 2000)
-        Sleep(20);
+    while (!IsIconic(dlg) && GetTickCount() - start < 5000) {
+        ShowWindow(dlg, SW_MINIMIZE);
+        Sleep(100);
+    }
     printf("minimized %s\n", IsIconic(dlg) ? "yes" : "no");
     fflush(stdout);
 }
