@@ -125,6 +125,18 @@ INT_PTR CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
+// Makes the dialog's canvas and waits for its first paint, which validates the whole window;
+// NULL when either fails.
+HWND PaintedCanvas(HWND dlg) {
+    SendMessageA(dlg, kMakeCanvas, 0, 0);
+    HWND canvas = g_canvas;
+    if (!canvas || !harness::WaitFor([canvas] {
+            return g_paints > 0 && !GetUpdateRect(canvas, nullptr, FALSE);
+        }))
+        return nullptr;
+    return canvas;
+}
+
 class Windows : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -240,12 +252,8 @@ TEST_F(Windows, ChildWindowHasItsPlaceBorderAndParent) {
 
 TEST_F(Windows, InvalidRectangleIsWhatTheNextPaintGets) {
     RunDialog([](HWND dlg) {
-        SendMessageA(dlg, kMakeCanvas, 0, 0);
-        HWND canvas = g_canvas;
+        HWND canvas = PaintedCanvas(dlg);
         ASSERT_NE(canvas, nullptr);
-        // The first paint validates the whole window.
-        ASSERT_TRUE(harness::WaitFor(
-            [canvas] { return g_paints > 0 && !GetUpdateRect(canvas, nullptr, FALSE); }));
         // The dialog itself may still be getting exposed: a paint that also covers such an
         // exposure is bigger than the rectangle. Try again then; a layer that always paints
         // more than it was asked to fails every time.
@@ -296,11 +304,8 @@ unsigned __stdcall SendProbe(void* canvas) {
 // updates a field never waits for a repaint of the window it just invalidated.
 TEST_F(Windows, ASendWaitingWhileAWindowIsInvalidIsServedBeforeItsPaint) {
     RunDialog([](HWND dlg) {
-        SendMessageA(dlg, kMakeCanvas, 0, 0);
-        HWND canvas = g_canvas;
+        HWND canvas = PaintedCanvas(dlg);
         ASSERT_NE(canvas, nullptr);
-        ASSERT_TRUE(harness::WaitFor(
-            [canvas] { return g_paints > 0 && !GetUpdateRect(canvas, nullptr, FALSE); }));
         ASSERT_TRUE(PostMessageA(dlg, kHold, 1, 0));
         ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
         g_order = g_probe_order = g_paint_order = 0;
@@ -333,11 +338,8 @@ TEST_F(Windows, InvalidationsBeforeAPaintMergeIntoOneWmPaint) {
         {"clipped", {{480, 380, 490, 390}, {485, 385, 505, 405}}, {480, 380, 498, 398}},
     };
     RunDialog([&rows](HWND dlg) {
-        SendMessageA(dlg, kMakeCanvas, 0, 0);
-        HWND canvas = g_canvas;
+        HWND canvas = PaintedCanvas(dlg);
         ASSERT_NE(canvas, nullptr);
-        ASSERT_TRUE(harness::WaitFor(
-            [canvas] { return g_paints > 0 && !GetUpdateRect(canvas, nullptr, FALSE); }));
         for (const Row& row : rows) {
             SCOPED_TRACE(row.what);
             const RECT& b = row.bounds;
