@@ -17,7 +17,7 @@
 // microseconds after the callback signalled its thread, and a frame begun meanwhile (the views
 // brought up to date, a repaint and its flush to the X server) would hold it back for as long
 // as the frame takes. So after a callback the frame waits until a send has been served, or for
-// at most kYieldUs when none comes.
+// at most kYieldUs when none comes; and no frame begins just before a timer expires.
 #include <sched.h>
 
 #include <QAbstractEventDispatcher>
@@ -43,6 +43,8 @@ constexpr qint64 kFrameMs = 16;
 constexpr qint64 kSlackMs = 4;
 // How long a due frame waits, after a timer's callback, for a send of the thread it woke.
 constexpr qint64 kYieldUs = 2000;
+// How long before a timer's expiry no frame begins: longer than a frame takes.
+constexpr qint64 kBeforeTimerUs = 1500;
 
 class FrameClock : public QObject {
 public:
@@ -129,6 +131,9 @@ private:
 
     // True while a due frame waits for the sends of a thread that a timer's callback woke.
     bool yielding() {
+        // Nor does a frame begin just before a timer expires: its callback would wait for it.
+        const long long to_timer = ns_to_next_timer();
+        if (to_timer >= 0 && to_timer < kBeforeTimerUs * 1000) return true;
         if (yield_since_ns_ < 0) return false;
         if (clock_.nsecsElapsed() - yield_since_ns_ < kYieldUs * 1000) return true;
         yield_since_ns_ = -1;

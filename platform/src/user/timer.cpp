@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <sys/timerfd.h>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct Timer {
     TIMERPROC proc{};
     int fd = -1;
     std::unique_ptr<QSocketNotifier> notifier;
+    long long first_ns = 0;   // the first expiry, on the monotonic clock
+    long long period_ns = 0;
 
     // A timer may be killed by its own callback, from inside its notifier's signal: the notifier
     // stops watching at once and is deleted once the signal is over.
@@ -43,6 +46,12 @@ struct Timer {
 std::vector<std::unique_ptr<Timer>>& timers() {  // owner thread only
     static auto* v = new std::vector<std::unique_ptr<Timer>>;
     return *v;
+}
+
+long long monotonic_ns() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 std::vector<std::unique_ptr<Timer>>::iterator find_timer(HWND hwnd, UINT_PTR id) {
@@ -87,6 +96,8 @@ UINT_PTR set_timer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     spec.it_interval.tv_sec = period / 1000;
     spec.it_interval.tv_nsec = static_cast<long>(period % 1000) * 1000000L;
     spec.it_value = spec.it_interval;
+    t->period_ns = static_cast<long long>(period) * 1000000LL;
+    t->first_ns = monotonic_ns() + t->period_ns;
     if (::timerfd_settime(t->fd, 0, &spec, nullptr) != 0) return 0;
     t->notifier = std::make_unique<QSocketNotifier>(t->fd, QSocketNotifier::Read);
     Timer* raw = t.get();
@@ -105,6 +116,19 @@ bool kill_timer(HWND hwnd, UINT_PTR id) {
 }
 
 }  // namespace
+
+long long ns_to_next_timer() {
+    const long long now = monotonic_ns();
+    long long nearest = -1;
+    for (const auto& t : timers()) {
+        // Expirations keep the phase of the first: first + k periods.
+        const long long since = now - t->first_ns;
+        const long long next =
+            since < 0 ? t->first_ns : t->first_ns + (since / t->period_ns + 1) * t->period_ns;
+        if (nearest < 0 || next - now < nearest) nearest = next - now;
+    }
+    return nearest;
+}
 
 void kill_window_timers(HWND hwnd) {
     if (!on_owner_thread()) return;

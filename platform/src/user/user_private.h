@@ -176,6 +176,8 @@ bool frame_clock_running_locked();
 // Owner thread: a timer's callback has run; a frame now waits, for a moment, until the sends of
 // the threads it woke have been served.
 void frame_after_timer_callback();
+// Owner thread: nanoseconds until the next timer of the owner expires; -1 when none runs.
+long long ns_to_next_timer();
 // Owner thread: cross-thread sends have been served; a frame that waited for them may be shown.
 void frame_after_sends();
 
