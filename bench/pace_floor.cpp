@@ -42,11 +42,11 @@ int main(int argc, char** argv) {
     }
     timer_fd = timerfd_create(CLOCK_MONOTONIC, 0);
     wake_fd = eventfd(0, 0);
-    itimerspec spec{};
-    spec.it_interval.tv_sec = period / 1000;
-    spec.it_interval.tv_nsec = (period % 1000) * 1000000L;
-    spec.it_value = spec.it_interval;
-    if (timer_fd < 0 || wake_fd < 0 || timerfd_settime(timer_fd, 0, &spec, nullptr) != 0) {
+    itimerspec every{};
+    every.it_interval.tv_sec = period / 1000;
+    every.it_interval.tv_nsec = (period % 1000) * 1000000L;
+    every.it_value = every.it_interval;
+    if (timer_fd < 0 || wake_fd < 0 || timerfd_settime(timer_fd, 0, &every, nullptr) != 0) {
         perror("pace_floor");
         return 1;
     }

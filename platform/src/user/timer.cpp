@@ -92,13 +92,13 @@ UINT_PTR set_timer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     t->proc = proc;
     t->fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (t->fd < 0) return 0;
-    itimerspec spec{};
-    spec.it_interval.tv_sec = period / 1000;
-    spec.it_interval.tv_nsec = static_cast<long>(period % 1000) * 1000000L;
-    spec.it_value = spec.it_interval;
+    itimerspec every{};
+    every.it_interval.tv_sec = period / 1000;
+    every.it_interval.tv_nsec = static_cast<long>(period % 1000) * 1000000L;
+    every.it_value = every.it_interval;
     t->period_ns = static_cast<long long>(period) * 1000000LL;
     t->first_ns = monotonic_ns() + t->period_ns;
-    if (::timerfd_settime(t->fd, 0, &spec, nullptr) != 0) return 0;
+    if (::timerfd_settime(t->fd, 0, &every, nullptr) != 0) return 0;
     t->notifier = std::make_unique<QSocketNotifier>(t->fd, QSocketNotifier::Read);
     Timer* raw = t.get();
     QObject::connect(t->notifier.get(), &QSocketNotifier::activated, t->notifier.get(),
