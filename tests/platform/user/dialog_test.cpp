@@ -94,6 +94,20 @@ std::string Utf8Text(HWND hwnd) {
 #endif
 }
 
+// The control's place in the dialog is the template's, in dialog units: position and size map
+// separately, as the dialog manager maps them when it creates the control.
+void ExpectWhereTheTemplatePutsIt(HWND dlg, HWND item, int x, int y, int cx, int cy) {
+    RECT want = {x, y, cx, cy};
+    ASSERT_TRUE(MapDialogRect(dlg, &want));
+    RECT got;
+    ASSERT_TRUE(GetWindowRect(item, &got));
+    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&got), 2);
+    EXPECT_EQ(got.left, want.left);
+    EXPECT_EQ(got.top, want.top);
+    EXPECT_EQ(got.right - got.left, want.right);
+    EXPECT_EQ(got.bottom - got.top, want.bottom);
+}
+
 TEST(Dialog, ControlsSitWhereTheTemplatePutsThem) {
     harness::Drive(
         &g_dlg, [] { return RunTemplate(IDD_MEASURE, CancelProc); },
@@ -102,17 +116,7 @@ TEST(Dialog, ControlsSitWhereTheTemplatePutsThem) {
                 SCOPED_TRACE(c.id);
                 HWND item = GetDlgItem(dlg, c.id);
                 ASSERT_NE(item, nullptr);
-                // Position and size map separately, as the dialog manager maps
-                // them when it creates the control.
-                RECT want = {c.x, c.y, c.cx, c.cy};
-                ASSERT_TRUE(MapDialogRect(dlg, &want));
-                RECT got;
-                ASSERT_TRUE(GetWindowRect(item, &got));
-                MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&got), 2);
-                EXPECT_EQ(got.left, want.left);
-                EXPECT_EQ(got.top, want.top);
-                EXPECT_EQ(got.right - got.left, want.right);
-                EXPECT_EQ(got.bottom - got.top, want.bottom);
+                ExpectWhereTheTemplatePutsIt(dlg, item, c.x, c.y, c.cx, c.cy);
             }
         });
 }
@@ -236,15 +240,7 @@ TEST(Dialog, EveryStatementOfBothTemplateFormatsMakesItsControl) {
                     EXPECT_EQ(DWORD(GetWindowLongA(item, GWL_EXSTYLE)), c.ex_style)
                         << std::hex << GetWindowLongA(item, GWL_EXSTYLE);
                     EXPECT_EQ(Utf8Text(item), c.caption);
-                    RECT want = {c.x, c.y, c.cx, c.cy};
-                    ASSERT_TRUE(MapDialogRect(dlg, &want));
-                    RECT got;
-                    ASSERT_TRUE(GetWindowRect(item, &got));
-                    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&got), 2);
-                    EXPECT_EQ(got.left, want.left);
-                    EXPECT_EQ(got.top, want.top);
-                    EXPECT_EQ(got.right - got.left, want.right);
-                    EXPECT_EQ(got.bottom - got.top, want.bottom);
+                    ExpectWhereTheTemplatePutsIt(dlg, item, c.x, c.y, c.cx, c.cy);
                 }
             });
     }

@@ -125,6 +125,14 @@ INT_PTR CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
+// Keeps the dialog's thread in a handler, away from its loop, until g_release (and, with
+// `until_sent`, until a send is waiting for it too); true once it is held.
+bool HoldOwner(HWND dlg, bool until_sent) {
+    g_holding = g_release = false;
+    return PostMessageA(dlg, kHold, until_sent, 0) &&
+           harness::WaitFor([] { return g_holding.load(); });
+}
+
 // Makes the dialog's canvas and waits for its first paint, which validates the whole window;
 // NULL when either fails.
 HWND PaintedCanvas(HWND dlg) {
@@ -261,9 +269,7 @@ TEST_F(Windows, InvalidRectangleIsWhatTheNextPaintGets) {
         bool exact = false;
         for (int attempt = 0; attempt < 5 && !exact; ++attempt) {
             // Keep the owner busy, so that nothing is painted while we look.
-            g_holding = g_release = false;
-            ASSERT_TRUE(PostMessageA(dlg, kHold, 0, 0));
-            ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
+            ASSERT_TRUE(HoldOwner(dlg, false));
             int paints = g_paints;
             EXPECT_TRUE(InvalidateRect(canvas, &dot, FALSE));
             RECT update = {};
@@ -306,8 +312,7 @@ TEST_F(Windows, ASendWaitingWhileAWindowIsInvalidIsServedBeforeItsPaint) {
     RunDialog([](HWND dlg) {
         HWND canvas = PaintedCanvas(dlg);
         ASSERT_NE(canvas, nullptr);
-        ASSERT_TRUE(PostMessageA(dlg, kHold, 1, 0));
-        ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
+        ASSERT_TRUE(HoldOwner(dlg, true));
         g_order = g_probe_order = g_paint_order = 0;
         RECT dot = {20, 30, 30, 40};
         EXPECT_TRUE(InvalidateRect(canvas, &dot, FALSE));
@@ -346,9 +351,7 @@ TEST_F(Windows, InvalidationsBeforeAPaintMergeIntoOneWmPaint) {
             // As above, an exposure of the dialog may widen one paint: try again then.
             bool exact = false;
             for (int attempt = 0; attempt < 5 && !exact; ++attempt) {
-                g_holding = g_release = false;
-                ASSERT_TRUE(PostMessageA(dlg, kHold, 0, 0));
-                ASSERT_TRUE(harness::WaitFor([] { return g_holding.load(); }));
+                ASSERT_TRUE(HoldOwner(dlg, false));
                 int paints = g_paints;
                 for (const RECT& r : row.rects) EXPECT_TRUE(InvalidateRect(canvas, &r, FALSE));
                 RECT update = {};
