@@ -359,6 +359,10 @@ def read_times(path):
     return times
 
 
+# A stamp later than this is counted late: over ten times the floor's median deviation here.
+LATE_MS = 0.25
+
+
 def interval_figures(times, period):
     """The intervals between stamps against the period: how far they stray, how many ticks were
     lost, and the shape of their distribution (the most frequent intervals, to 0.1 ms)."""
@@ -370,10 +374,14 @@ def interval_figures(times, period):
         return None
     dev = sorted(abs(g - period) for g in steady)
     lost = sum(max(0, round(g / period) - 1) for g in gaps)
+    # A stamp taken late makes one interval long and the next short (the timer keeps its phase):
+    # the long ones count the late stamps, whatever delayed them.
+    late = sum(1 for g in steady if g - period > LATE_MS)
     shape = collections.Counter(f"{g:.1f}" for g in steady).most_common(4)
     return {"mean": statistics.fmean(steady), "median": statistics.median(dev),
             "p99": dev[min(len(dev) - 1, int(0.99 * len(dev)))], "max": max(steady),
-            "lost": lost, "first": gaps[:2], "n": len(steady),
+            "lost": lost, "late": late * 1000.0 / len(steady), "first": gaps[:2],
+            "n": len(steady),
             "shape": [(g, c / len(steady)) for g, c in shape]}
 
 
@@ -463,8 +471,11 @@ def main():
                  "(build/windows-x64/bench/program_bench.exe) instead.")
     bench.floor_exe = opts.floor or os.path.join(os.path.dirname(opts.linux), "pace_floor")
 
+    # Enough intervals at every period for the p99 to be a percentile: with 600, it is the
+    # seventh largest deviation, where a single late stamp (one long interval and one short)
+    # makes the two largest.
     plan = [(p, max(20, int(n * opts.pace_scale)))
-            for p, n in ((10, 600), (20, 300), (50, 120), (100, 60))]
+            for p, n in ((10, 1000), (20, 600), (50, 600), (100, 600))]
     builds = [("Linux build", True)]
     if opts.windows:
         builds.append((windows_title(bench.windows_bits), False))
@@ -492,26 +503,30 @@ def main():
                       file=sys.stderr)
                 res["flat1"] = flat_figures(bench, linux, memory, 1)
                 res["flat2"] = flat_figures(bench, linux, flat, 2)
-            print(f"# {title}: pacing, idle (shown, minimized) and one core busy",
-                  file=sys.stderr)
-            res["pace"] = pace_figures(bench, linux, plan, False)
-            res["pace_min"] = pace_figures(bench, linux, plan, False, minimized=True)
-            res["pace_busy"] = pace_figures(bench, linux, plan, True)
+            print(f"# {title}: pacing, idle (shown, minimized) and one core busy, each after "
+                  "the floor under the same load", file=sys.stderr)
+            # The machine's own noise comes and goes over minutes: each pacing run is compared
+            # with the floor measured just before it.
+            for key, busy, minimized in PACINGS:
+                res["floor_" + key] = floor_figures(bench, plan, busy)
+                res[key] = pace_figures(bench, linux, plan, busy, minimized)
             if opts.only == "all":
                 print(f"# {title}: start-up", file=sys.stderr)
                 res["startup"] = startup_figures(bench, linux, 5)
         if opts.only != "cpu":
-            print("# the floor: a timer and a second thread, idle and one core busy",
-                  file=sys.stderr)
-            results[FLOOR]["pace"] = results[FLOOR]["pace_min"] = floor_figures(bench, plan,
-                                                                                False)
-            results[FLOOR]["pace_busy"] = floor_figures(bench, plan, True)
+            # The floor's column: the floor measured next to the first build's runs.
+            for key, _, _ in PACINGS:
+                results[FLOOR][key] = results[builds[0][0]]["floor_" + key]
     finally:
         bench.stop()
     print_table(results, builds, opts, plan)
 
 
-FLOOR = "floor: a timerfd and a second thread woken by an eventfd (bench/pace_floor)"
+FLOOR = ("floor: a timerfd and a second thread woken by an eventfd (bench/pace_floor), "
+         "measured just before the Linux build's run")
+# The pacing runs: the key of their figures, whether one core is kept busy, and whether the
+# dialog is minimized.
+PACINGS = (("pace", False, False), ("pace_min", False, True), ("pace_busy", True, False))
 
 
 def print_table(results, builds, opts, plan):
@@ -567,10 +582,12 @@ def print_table(results, builds, opts, plan):
         if f == "refused":
             return "not minimized: no window manager did it"
         text = (f'{f["mean"]:.3f} / {f["median"]:.3f} / {f["p99"]:.3f} / {f["max"]:.1f} ms / '
-                f'{f["lost"]} / ' + ", ".join(f"{g:.1f}" for g in f["first"]) + " ms")
+                f'{f["lost"]} / {f["late"]:.1f} / ' + ", ".join(f"{g:.1f}" for g in f["first"])
+                + f' ms (n={f["n"]})')
         if floor:
-            text += f' (median ×{ratio(f["median"], floor["median"])}, ' \
-                    f'p99 ×{ratio(f["p99"], floor["p99"])} the floor\'s)'
+            text += (f' (median ×{ratio(f["median"], floor["median"])}, '
+                     f'p99 ×{ratio(f["p99"], floor["p99"])} the floor\'s just before: '
+                     f'{floor["median"]:.3f} / {floor["p99"]:.3f} ms, {floor["late"]:.1f} late)')
         return text
 
     def shape(f):
@@ -579,10 +596,10 @@ def print_table(results, builds, opts, plan):
     for key, what in (("pace", "idle, dialog shown"), ("pace_min", "idle, dialog minimized"),
                       ("pace_busy", "one core busy, dialog shown")):
         for period, _ in plan:
-            row(f"pacing {period} ms, {what}: mean / median / p99 |interval - period| / "
-                "longest / lost / first two",
+            row(f"pacing {period} ms, {what}: mean / median / p99 \\|interval - period\\| / "
+                f"longest / lost / late stamps (over {LATE_MS} ms) per 1000 / first two",
                 lambda r, lx, k=key, p=period: pacing(
-                    "refused" if r[k].get("refused") else r[k].get(p), results[FLOOR][k].get(p)),
+                    "refused" if r[k].get("refused") else r[k].get(p), r["floor_" + k].get(p)),
                 lambda r, k=key, p=period: pacing(r[k].get(p)))
             row("  most frequent intervals (ms, share)",
                 lambda r, lx, k=key, p=period: shape(r[k].get(p)),
@@ -600,7 +617,9 @@ def print_table(results, builds, opts, plan):
 
 
 def ratio(a, b):
-    return "n/a" if not b else f"{a / b:.1f}"
+    if not b:
+        return "n/a"
+    return f"{a / b:.2f}" if a < b else f"{a / b:.1f}"
 
 
 if __name__ == "__main__":
