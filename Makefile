@@ -188,7 +188,7 @@ installer-check: deps-test locales
 # The whole program, measured from outside on a virtual display of its own: the Linux build and
 # the Windows build under Wine in one table. The Windows build is the shipped 32-bit one under
 # 32-bit Wine where this machine can run it, as in make test, else the x86-64 image under
-# 64-bit Wine; the table's column says which. About twenty minutes.
+# 64-bit Wine; the table's column says which. About half an hour.
 bench: deps-bench
 	cmake --preset linux
 	cmake --build --preset linux -j $(JOBS) --target program_bench
