@@ -8,13 +8,14 @@ namespace {
 
 const LONGLONG nanoseconds_per_second = 1000000000;
 
-LONGLONG monotonic_ns() {
+}  // namespace
+
+long long monotonic_ns() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<LONGLONG>(ts.tv_sec) * nanoseconds_per_second + ts.tv_nsec;
+    return static_cast<long long>(ts.tv_sec) * nanoseconds_per_second + ts.tv_nsec;
 }
 
-}  // namespace
 }  // namespace w32
 
 extern "C" {

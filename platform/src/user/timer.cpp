@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <sys/timerfd.h>
-#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -46,12 +45,6 @@ struct Timer {
 std::vector<std::unique_ptr<Timer>>& timers() {  // owner thread only
     static auto* v = new std::vector<std::unique_ptr<Timer>>;
     return *v;
-}
-
-long long monotonic_ns() {
-    timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 std::vector<std::unique_ptr<Timer>>::iterator find_timer(HWND hwnd, UINT_PTR id) {

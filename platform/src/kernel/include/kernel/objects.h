@@ -45,6 +45,11 @@ std::size_t count_handles(Kind kind);
 
 void set_error(DWORD code);
 
+// ---- clock.cpp ----
+
+// The monotonic clock in nanoseconds: the performance counter's count, and the clock of timers.
+long long monotonic_ns();
+
 #ifdef W32_FAULT_INJECTION
 // Undoes faults::HandleRing: the table has all its values again.
 void end_handle_ring();
